@@ -1,0 +1,42 @@
+// The host hands out the objects that the DNG layer makes: images and negatives. The program
+// derives its own host so that the negatives made for it are its own class.
+#pragma once
+
+#include "image.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace dng {
+
+class Negative;
+
+class Host {
+public:
+    Host() = default;
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+    virtual ~Host();
+
+    // A new, initialised negative.
+    virtual std::unique_ptr<Negative> Make_dng_negative();
+    // A zero-filled image (kErrorMemory or kErrorImageTooBig when it cannot be had).
+    std::unique_ptr<Image> Make_dng_image(int32_t width, int32_t height, uint32_t planes, PixelType type);
+
+    // Requested output sizes (0 = no limit, full size); kept for the renderer.
+    void SetPreferredSize(uint32_t size) { fPreferredSize = size; }
+    void SetMinimumSize(uint32_t size) { fMinimumSize = size; }
+    void SetMaximumSize(uint32_t size) { fMaximumSize = size; }
+    uint32_t PreferredSize() const { return fPreferredSize; }
+    uint32_t MinimumSize() const { return fMinimumSize; }
+    uint32_t MaximumSize() const { return fMaximumSize; }
+    // Brings the three sizes into order: minimum <= preferred <= maximum, where set.
+    void ValidateSizes();
+
+private:
+    uint32_t fPreferredSize = 0;
+    uint32_t fMinimumSize = 0;
+    uint32_t fMaximumSize = 0;
+};
+
+} // namespace dng

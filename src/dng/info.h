@@ -1,0 +1,49 @@
+// The parsed structure of a DNG file: its container, the fields of every image directory, the
+// shared DNG fields and EXIF, and which directory holds the main raw image.
+#pragma once
+
+#include "exif_info.h"
+#include "ifd_info.h"
+#include "shared_info.h"
+#include "stream.h"
+#include "tiff_container.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace dng {
+
+class Host;
+
+class Info {
+public:
+    // Reads the container and the fields of every directory. Throws kErrorBadFormat when the
+    // structure cannot be read at all (no TIFF, broken directories, impossible tag values).
+    void Parse(Host& host, const Stream& stream);
+    // Chooses the main raw directory and settles defaults that depend on it.
+    void PostParse(Host& host);
+    // The validity rule: DNGVersion present and readable, a main raw directory with CFA or LinearRaw
+    // photometric and a consistent layout, UniqueCameraModel present.
+    bool IsValidDNG() const;
+
+    const TiffContainer& Container() const { return fContainer; }
+    const std::vector<IfdInfo>& Ifds() const { return fIfds; }
+    int32_t MainIndex() const { return fMainIndex; }
+    // Throws kErrorBadFormat when there is no main raw directory.
+    const IfdInfo& MainIfd() const;
+    const SharedInfo& Shared() const { return fShared; }
+    bool HasExif() const { return fHasExif; }
+    const ExifInfo& Exif() const { return fExif; }
+    uint64_t FileLength() const { return fFileLength; }
+
+private:
+    TiffContainer fContainer;
+    std::vector<IfdInfo> fIfds;
+    int32_t fMainIndex = -1;
+    SharedInfo fShared;
+    ExifInfo fExif;
+    bool fHasExif = false;
+    uint64_t fFileLength = 0;
+};
+
+} // namespace dng
