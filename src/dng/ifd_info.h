@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace dng {
@@ -93,6 +94,11 @@ struct IfdInfo {
 
     // Opcode lists 1 to 3 (bytes as stored, always big-endian).
     std::array<std::vector<uint8_t>, 3> opcodeList;
+
+    // Why the layout or linearization tags of this directory cannot be trusted (a tag of the
+    // wrong type or count, a value out of range), or empty. Such a tag leaves its field at the
+    // default, so that counts and pattern sizes above never exceed their arrays.
+    std::string problem;
 
     uint64_t TileCount() const { return tileOffsets.size(); }
     uint32_t TilesAcross() const { return tileWidth ? (width + tileWidth - 1) / tileWidth : 0; }

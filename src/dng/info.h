@@ -9,6 +9,7 @@
 #include "tiff_container.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace dng {
@@ -25,6 +26,8 @@ public:
     // The validity rule: DNGVersion present and readable, a main raw directory with CFA or LinearRaw
     // photometric and a consistent layout, UniqueCameraModel present.
     bool IsValidDNG() const;
+    // Why IsValidDNG() is false (empty when it is true).
+    std::string ValidityProblem() const;
 
     const TiffContainer& Container() const { return fContainer; }
     const std::vector<IfdInfo>& Ifds() const { return fIfds; }
@@ -37,6 +40,10 @@ public:
     uint64_t FileLength() const { return fFileLength; }
 
 private:
+    static IfdInfo ParseIfd(const TiffDirectory& dir);
+    static SharedInfo ParseShared(const TiffDirectory& ifd0);
+    static ExifInfo ParseExif(const TiffDirectory& ifd0, const TiffDirectory* exif, const SharedInfo& shared);
+
     TiffContainer fContainer;
     std::vector<IfdInfo> fIfds;
     int32_t fMainIndex = -1;

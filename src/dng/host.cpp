@@ -1,0 +1,39 @@
+#include "host.h"
+
+#include "error.h"
+#include "negative.h"
+
+#include <new>
+
+namespace dng {
+
+Host::~Host() = default;
+
+std::unique_ptr<Negative> Host::Make_dng_negative()
+{
+    std::unique_ptr<Negative> negative;
+    try {
+        negative = std::make_unique<Negative>();
+    } catch (const std::bad_alloc&) {
+        ThrowMemory("out of memory for a negative");
+    }
+    negative->Initialize();
+    return negative;
+}
+
+std::unique_ptr<Image> Host::Make_dng_image(int32_t width, int32_t height, uint32_t planes, PixelType type)
+{
+    return std::make_unique<Image>(width, height, planes, type);
+}
+
+void Host::ValidateSizes()
+{
+    if (fMaximumSize && fPreferredSize > fMaximumSize)
+        fPreferredSize = fMaximumSize;
+    if (fMinimumSize && fPreferredSize && fMinimumSize > fPreferredSize)
+        fMinimumSize = fPreferredSize;
+    if (fMaximumSize && fMinimumSize > fMaximumSize)
+        fMinimumSize = fMaximumSize;
+}
+
+} // namespace dng
