@@ -18,8 +18,8 @@ std::string VersionText(const std::array<uint8_t, 4>& v)
 }
 
 // The checks of the main raw directory's layout. They concern the structure only: whether the
-// strips or tiles lie inside the file, and whether the compression is one that can be decoded,
-// is left to the pixel reader.
+// strips or tiles cover the image and lie inside the file, and whether the compression is one
+// that can be decoded, is left to the pixel reader.
 std::string LayoutProblem(const IfdInfo& m)
 {
     if (!m.problem.empty())
@@ -41,13 +41,12 @@ std::string LayoutProblem(const IfdInfo& m)
     if (m.sampleFormat != 1 && m.sampleFormat != 3)
         return "unknown sample format";
 
+    // Whether the offsets cover the whole tile grid is, like where they point, the pixel
+    // reader's check: a file whose data were cut off is still read for its metadata.
     if (m.tileWidth < 1 || m.tileLength < 1)
         return "tile or strip size is 0";
-    const uint64_t across = (uint64_t(m.width) + m.tileWidth - 1) / m.tileWidth;
-    const uint64_t down = (uint64_t(m.height) + m.tileLength - 1) / m.tileLength;
-    if (m.tileOffsets.size() != across * down || m.tileByteCounts.size() != across * down)
-        return "the tile or strip offsets do not cover the image (" + std::to_string(m.tileOffsets.size()) +
-               " offsets for " + std::to_string(across * down) + " tiles)";
+    if (m.tileOffsets.empty() || m.tileOffsets.size() != m.tileByteCounts.size())
+        return "the strip or tile offsets and byte counts are missing or differ in number";
 
     if (m.photometric == kPhotometricCFA) {
         if (m.cfaRepeatRows < 1 || m.cfaRepeatRows > kMaxPatternSize || m.cfaRepeatCols < 1 ||

@@ -6,7 +6,7 @@
 //
 // Hot path: a lookup table indexed by the next kLutBits bits resolves the Huffman code and, when
 // they fit, the difference bits as well, in one load. Each stretch of a line that uses one
-// predictor is decoded by a loop specialised for that predictor and the component count.
+// predictor is decoded by a loop instantiated for that predictor and the component count.
 #include "dng/lossless_jpeg.h"
 
 #include "dng/error.h"
@@ -250,7 +250,7 @@ void ParseScan(Cursor c, Headers& h)
         h.components[i].table = table;
     }
     h.predictor = c.U8();
-    c.U8(); // end of spectral selection: no meaning in lossless coding
+    c.U8(); // Se: unused by lossless coding
     h.pointTransform = c.U8() & 15;
     c.ExpectEnd();
     if (h.predictor < 1 || h.predictor > 7)

@@ -37,7 +37,11 @@ uint32_t Get32(const uint8_t* p, ByteOrder order)
 // running totals that bound what a hostile file can make the parser do.
 class DirectoryReader {
 public:
-    DirectoryReader(const Stream& stream, ByteOrder order) : fStream(stream), fOrder(order) {}
+    DirectoryReader(const Stream& stream, ByteOrder order)
+        : fStream(stream), fOrder(order),
+          fMaxTotalBytes(std::min<uint64_t>(TiffContainer::kMaxTagBytesTotal, 4 * stream.Length() + (1u << 20)))
+    {
+    }
 
     // True when the offset was not seen before; marks it seen. A pointer back to a directory
     // already read (a loop, or two pointers to one directory) is not followed again.
@@ -73,8 +77,11 @@ public:
             if (size == 0)
                 continue; // a type this reader cannot size: the entry is skipped
             const uint64_t byteCount = uint64_t(tag.count) * size;
+            // Tag data blocks do not overlap in a sound file, so together they cannot be much
+            // larger than the file; entries that point many times at one block are refused
+            // before they cost memory.
             fTotalBytes += byteCount;
-            if (fTotalBytes > TiffContainer::kMaxTagBytesTotal)
+            if (fTotalBytes > fMaxTotalBytes)
                 ThrowBadFormat("the tags of the file are impossibly large");
             if (byteCount <= 4) {
                 const uint64_t at = first + uint64_t(i) * kEntrySize + 8;
@@ -97,6 +104,7 @@ public:
 private:
     const Stream& fStream;
     ByteOrder fOrder;
+    uint64_t fMaxTotalBytes;
     std::set<uint32_t> fVisited;
     uint64_t fTotalBytes = 0;
 };

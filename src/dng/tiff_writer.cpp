@@ -39,26 +39,11 @@ bool IsWriterOwned(uint16_t code)
     }
 }
 
-// Bytes of one value of a type, and the size of the unit that is swapped between byte orders
-// (a rational is two 32-bit halves, each swapped on its own). 0 for a type that cannot be sized.
-uint32_t ValueSize(uint16_t type)
-{
-    switch (type) {
-    case kTypeByte: case kTypeAscii: case kTypeSByte: case kTypeUndefined: return 1;
-    case kTypeShort: case kTypeSShort: return 2;
-    case kTypeLong: case kTypeSLong: case kTypeFloat: case kTypeIfd: return 4;
-    case kTypeRational: case kTypeSRational: case kTypeDouble: return 8;
-    default: return 0;
-    }
-}
-
+// The unit swapped between byte orders: one value (so BYTE, ASCII and UNDEFINED never change),
+// except that a rational is two 32-bit halves, each swapped on its own.
 uint32_t SwapUnit(uint16_t type)
 {
-    switch (type) {
-    case kTypeByte: case kTypeAscii: case kTypeSByte: case kTypeUndefined: return 1;
-    case kTypeRational: case kTypeSRational: return 4;
-    default: return ValueSize(type);
-    }
+    return type == kTypeRational || type == kTypeSRational ? 4 : TagTypeSize(type);
 }
 
 // Appends an unsigned value of 'size' bytes in the given order.
@@ -85,7 +70,7 @@ uint32_t CountOf(size_t n)
     return static_cast<uint32_t>(n);
 }
 
-uint32_t PaddedSize(uint64_t size) { return static_cast<uint32_t>(size + (size & 1)); }
+uint64_t PaddedSize(uint64_t size) { return size + (size & 1); }
 
 } // namespace
 
@@ -230,7 +215,7 @@ void TiffWriter::SetDouble(Ifd ifd, uint16_t code, std::span<const double> value
 
 void TiffWriter::CopyTag(Ifd ifd, const TiffTag& tag)
 {
-    const uint32_t size = ValueSize(tag.type);
+    const uint32_t size = TagTypeSize(tag.type);
     if (size == 0)
         ThrowBadFormat("TIFF writer: tag " + std::to_string(tag.code) + " has unknown type " +
                        std::to_string(tag.type));

@@ -8,7 +8,6 @@
 #include <array>
 #include <bit>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <initializer_list>
 #include <random>
@@ -57,6 +56,7 @@ Samples MakeSamples(Pattern pattern, const LosslessJpegParams& p, uint32_t seed)
 {
     const size_t n = size_t{p.width} * p.height * p.components;
     const uint32_t max = (1u << p.precision) - 1;
+    const std::array<uint32_t, 3> extremes = {0, (max + 1) / 2, max};
     std::mt19937 rng(seed);
     Samples s(n);
     for (size_t i = 0; i < n; ++i) {
@@ -65,7 +65,7 @@ Samples MakeSamples(Pattern pattern, const LosslessJpegParams& p, uint32_t seed)
         case Pattern::kZeros: s[i] = 0; break;
         case Pattern::kMax: s[i] = static_cast<uint16_t>(max); break;
         // 0, half, max in turn: at 16 bits, steps of 32768 give category 16.
-        case Pattern::kExtremes: s[i] = static_cast<uint16_t>(std::array{0u, (max + 1) / 2, max}[(i / p.components) % 3]); break;
+        case Pattern::kExtremes: s[i] = static_cast<uint16_t>(extremes[(i / p.components) % 3]); break;
         }
     }
     return s;
@@ -86,22 +86,38 @@ size_t FindSegment(const Bytes& s, uint8_t code)
 
 Bytes WithoutSegments(Bytes s, uint8_t code)
 {
-    for (size_t pos; (pos = FindSegment(s, code)) != std::string::npos;)
-        s.erase(s.begin() + static_cast<ptrdiff_t>(pos), s.begin() + static_cast<ptrdiff_t>(pos + 2 + (size_t{s[pos + 2]} << 8 | s[pos + 3])));
+    for (size_t pos; (pos = FindSegment(s, code)) != std::string::npos;) {
+        const size_t end = pos + 2 + (size_t{s[pos + 2]} << 8 | s[pos + 3]);
+        s.erase(s.begin() + static_cast<ptrdiff_t>(pos), s.begin() + static_cast<ptrdiff_t>(end));
+    }
     return s;
 }
 
-// Hand-made streams: one 16-bit component, table 0 = {category 0: code 00, category 16: code 01}.
-Bytes HandMade(std::initializer_list<uint8_t> frame, std::initializer_list<uint8_t> table, std::initializer_list<uint8_t> data)
+Bytes Dht(uint8_t classAndId, std::array<uint8_t, 16> counts, const Bytes& values)
 {
-    Bytes s;
-    for (std::initializer_list<uint8_t> part : {{0xFF, 0xD8, 0xFF, 0xC3}, frame, {0xFF, 0xC4}, table,
-                                                {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x00, 0x00}, data, {0xFF, 0xD9}})
-        s.insert(s.end(), part.begin(), part.end());
+    Bytes s(5 + counts.size() + values.size());
+    const std::array<uint8_t, 5> head = {0xFF, 0xC4, 0x00, static_cast<uint8_t>(s.size() - 2), classAndId};
+    auto at = std::copy(head.begin(), head.end(), s.begin());
+    at = std::copy(counts.begin(), counts.end(), at);
+    std::copy(values.begin(), values.end(), at);
     return s;
 }
-const std::initializer_list<uint8_t> kFrame1x2 = {0x00, 0x0B, 16, 0x00, 0x01, 0x00, 0x02, 0x01, 0x01, 0x11, 0x00};
-const std::initializer_list<uint8_t> kTable0And16 = {0x00, 0x15, 0x00, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x10};
+
+// Hand-made streams: one line of two 16-bit samples, one component, predictor 1.
+Bytes HandMade(const Bytes& table, const Bytes& data)
+{
+    const Bytes head = {0xFF, 0xD8, 0xFF, 0xC3, 0x00, 0x0B, 16, 0x00, 0x01, 0x00, 0x02, 0x01, 0x01, 0x11, 0x00};
+    const Bytes scan = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x01, 0x00, 0x00};
+    Bytes s = head;
+    for (const Bytes* part : {&table, &scan, &data})
+        s.insert(s.end(), part->begin(), part->end());
+    s.push_back(0xFF);
+    s.push_back(0xD9);
+    return s;
+}
+
+// Category 0: code 00, category 16: code 01.
+const Bytes kTable0And16 = Dht(0x00, {0, 2}, {0x00, 0x10});
 
 TEST(LosslessJpegRoundTrip, EveryPredictorComponentCountAndPrecision)
 {
@@ -170,6 +186,10 @@ TEST(LosslessJpegRoundTrip, BayerTileAsTwoComponentsAndLongCodes)
     const size_t dht = FindSegment(stream, 0xC4);
     ASSERT_NE(dht, std::string::npos);
     EXPECT_GT(stream[dht + 5 + 15], 0) << "no code of 16 bits";
+    uint32_t codeSpace = 0; // in units of 2^-16; the all-ones code must stay free
+    for (int len = 1; len <= 16; ++len)
+        codeSpace += uint32_t{stream[dht + 4 + static_cast<size_t>(len)]} << (16 - len);
+    EXPECT_LT(codeSpace, 65536u);
     EXPECT_EQ(Decode(stream, walk.size()), walk);
 }
 
@@ -192,12 +212,12 @@ TEST(LosslessJpegDecode, PointTransformShiftsTheOutput)
 TEST(LosslessJpegDecode, Category16WithAndWithoutTheOldExtraBits)
 {
     // Two differences of 32768: from 2^15 to 0, then to 32768. Codes 01 01, padding 1111.
-    const Bytes plain = HandMade(kFrame1x2, kTable0And16, {0x5F});
+    const Bytes plain = HandMade(kTable0And16, {0x5F});
     EXPECT_EQ(Decode(plain, 2), (Samples{0, 32768}));
     ExpectBadFormat(plain, 2, true); // runs out of data reading the extra bits
 
     // Same, each code followed by 16 extra bits (0xA5A5): 01 A5A5 01 A5A5 1111.
-    const Bytes old = HandMade(kFrame1x2, kTable0And16, {0x69, 0x69, 0x5A, 0x5A, 0x5F});
+    const Bytes old = HandMade(kTable0And16, {0x69, 0x69, 0x5A, 0x5A, 0x5F});
     EXPECT_EQ(Decode(old, 2, true), (Samples{0, 32768}));
     ExpectBadFormat(old, 2, false); // the extra bits read as codes: 10 is no code
 }
@@ -249,13 +269,14 @@ TEST(LosslessJpegDamage, HeaderFaultsAreRejectedBeforeWriting)
 
     // Tables: two codes of length 1 and one of length 2 (does not fit), a category of 17, an AC
     // table.
-    ExpectBadFormat(HandMade(kFrame1x2, {0x00, 0x16, 0x00, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x10, 0x01}, {0x5F}), 2);
-    ExpectBadFormat(HandMade(kFrame1x2, {0x00, 0x15, 0x00, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x11}, {0x5F}), 2);
-    ExpectBadFormat(HandMade(kFrame1x2, {0x00, 0x15, 0x10, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x10}, {0x5F}), 2);
+    ExpectBadFormat(HandMade(Dht(0x00, {2, 1}, {0x00, 0x10, 0x01}), {0x5F}), 2);
+    ExpectBadFormat(HandMade(Dht(0x00, {0, 2}, {0x00, 0x11}), {0x5F}), 2);
+    ExpectBadFormat(HandMade(Dht(0x10, {0, 2}, {0x00, 0x10}), {0x5F}), 2);
 
     // Extra segments and fill bytes are passed over.
+    const Bytes junk = {0xFF, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0xFF, 0xE1, 0x00, 0x02};
     Bytes extra = good;
-    extra.insert(extra.begin() + static_cast<ptrdiff_t>(sos), {0xFF, 0xFF, 0xFE, 0x00, 0x04, 'h', 'i', 0xFF, 0xE1, 0x00, 0x02});
+    extra.insert(extra.begin() + static_cast<ptrdiff_t>(sos), junk.begin(), junk.end());
     EXPECT_EQ(Decode(extra, samples.size()), samples);
 }
 

@@ -222,6 +222,14 @@ TEST(TiffContainer, RefusesWhatIsNoTiffOrCannotBeRead)
     t.Put(8, 5000, 2);
     EXPECT_EQ(ErrorCode(t.bytes), dng::kErrorBadFormat);
 
+    // Thousands of entries pointing at one block: far more tag bytes than the file holds.
+    TiffBytes many(true);
+    std::vector<Entry> entries;
+    for (uint16_t i = 0; i < 2000; ++i)
+        entries.push_back({i, dng::kTypeUndefined, 1000, {}, 8});
+    many.First(many.Dir(entries));
+    EXPECT_EQ(ErrorCode(many.bytes), dng::kErrorBadFormat);
+
     // Tag data past the end, also with a byte size beyond 32 bits; in IFD0, a SubIFD and EXIF.
     for (uint16_t where : {0, 330, 34665}) {
         for (uint32_t count : {100u, 0x40000001u, 0xFFFFFFFFu}) {
