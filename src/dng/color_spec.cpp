@@ -38,15 +38,6 @@ bool IsValidWhite(const XYCoord& xy)
     return std::isfinite(xy.x) && std::isfinite(xy.y) && xy.x > 0.0 && xy.y > 0.0 && xy.x + xy.y < 1.0;
 }
 
-bool AllFinite(const Matrix& m)
-{
-    for (uint32_t r = 0; r < m.Rows(); ++r)
-        for (uint32_t c = 0; c < m.Cols(); ++c)
-            if (!std::isfinite(m[r][c]))
-                return false;
-    return true;
-}
-
 void CheckMatrix(const Matrix& m, uint32_t rows, uint32_t cols, const char* name)
 {
     if (m.IsEmpty())
@@ -54,7 +45,7 @@ void CheckMatrix(const Matrix& m, uint32_t rows, uint32_t cols, const char* name
     if (m.Rows() != rows || m.Cols() != cols)
         ThrowBadFormat(std::string(name) + " must be " + std::to_string(rows) + " x " + std::to_string(cols) +
                        ", not " + std::to_string(m.Rows()) + " x " + std::to_string(m.Cols()));
-    if (!AllFinite(m))
+    if (!IsFinite(m))
         ThrowBadFormat(std::string(name) + " has a non-finite entry");
 }
 

@@ -2,6 +2,7 @@
 // scale, opcode lists. A tag that is present but malformed leaves its field at the default;
 // when it describes the layout or the pixel values it also marks the directory as unusable.
 #include "info.h"
+#include "tag_codes.h"
 
 #include "error.h"
 
@@ -13,49 +14,6 @@ namespace dng {
 
 namespace {
 
-enum : uint16_t {
-    kTagNewSubFileType = 254,
-    kTagImageWidth = 256,
-    kTagImageLength = 257,
-    kTagBitsPerSample = 258,
-    kTagCompression = 259,
-    kTagPhotometric = 262,
-    kTagStripOffsets = 273,
-    kTagSamplesPerPixel = 277,
-    kTagRowsPerStrip = 278,
-    kTagStripByteCounts = 279,
-    kTagPlanarConfiguration = 284,
-    kTagPredictor = 317,
-    kTagTileWidth = 322,
-    kTagTileLength = 323,
-    kTagTileOffsets = 324,
-    kTagTileByteCounts = 325,
-    kTagSampleFormat = 339,
-    kTagYCbCrSubSampling = 530,
-    kTagYCbCrPositioning = 531,
-    kTagCFARepeatPatternDim = 33421,
-    kTagCFAPattern = 33422,
-    kTagCFAPlaneColor = 50710,
-    kTagCFALayout = 50711,
-    kTagLinearizationTable = 50712,
-    kTagBlackLevelRepeatDim = 50713,
-    kTagBlackLevel = 50714,
-    kTagBlackLevelDeltaH = 50715,
-    kTagBlackLevelDeltaV = 50716,
-    kTagWhiteLevel = 50717,
-    kTagDefaultScale = 50718,
-    kTagDefaultCropOrigin = 50719,
-    kTagDefaultCropSize = 50720,
-    kTagBayerGreenSplit = 50733,
-    kTagChromaBlurRadius = 50737,
-    kTagAntiAliasStrength = 50738,
-    kTagBestQualityScale = 50780,
-    kTagActiveArea = 50829,
-    kTagMaskedAreas = 50830,
-    kTagOpcodeList1 = 51008,
-    kTagOpcodeList2 = 51009,
-    kTagOpcodeList3 = 51022,
-};
 
 constexpr uint32_t Bit(uint16_t type) { return 1u << type; }
 constexpr uint32_t kShortOrLong = Bit(kTypeShort) | Bit(kTypeLong);

@@ -1,6 +1,7 @@
 // The fields shared by the whole file (IFD0) and the EXIF fields. None of these decides whether
 // the file can be read, so a malformed tag is ignored and its field keeps its default.
 #include "info.h"
+#include "tag_codes.h"
 
 #include "error.h"
 
@@ -12,62 +13,6 @@ namespace dng {
 
 namespace {
 
-enum : uint16_t {
-    kTagMake = 271,
-    kTagModel = 272,
-    kTagOrientation = 274,
-    kTagSoftware = 305,
-    kTagDateTime = 306,
-    kTagArtist = 315,
-    kTagXMP = 700,
-    kTagCopyright = 33432,
-    kTagDNGVersion = 50706,
-    kTagDNGBackwardVersion = 50707,
-    kTagUniqueCameraModel = 50708,
-    kTagLocalizedCameraModel = 50709,
-    kTagColorMatrix1 = 50721,
-    kTagColorMatrix2 = 50722,
-    kTagCameraCalibration1 = 50723,
-    kTagCameraCalibration2 = 50724,
-    kTagReductionMatrix1 = 50725,
-    kTagReductionMatrix2 = 50726,
-    kTagAnalogBalance = 50727,
-    kTagAsShotNeutral = 50728,
-    kTagAsShotWhiteXY = 50729,
-    kTagBaselineExposure = 50730,
-    kTagBaselineNoise = 50731,
-    kTagBaselineSharpness = 50732,
-    kTagLinearResponseLimit = 50734,
-    kTagCameraSerialNumber = 50735,
-    kTagShadowScale = 50739,
-    kTagMakerNoteSafety = 50741,
-    kTagCalibrationIlluminant1 = 50778,
-    kTagCalibrationIlluminant2 = 50779,
-    kTagRawDataUniqueID = 50781,
-    kTagOriginalRawFileName = 50827,
-    kTagCameraCalibrationSignature = 50931,
-    kTagProfileCalibrationSignature = 50932,
-    kTagForwardMatrix1 = 50964,
-    kTagForwardMatrix2 = 50965,
-    kTagRawImageDigest = 50972,
-    kTagNewRawImageDigest = 51111,
-
-    kTagExposureTime = 0x829A,
-    kTagFNumber = 0x829D,
-    kTagExposureProgram = 0x8822,
-    kTagISOSpeed = 0x8827,
-    kTagDateTimeOriginal = 0x9003,
-    kTagDateTimeDigitized = 0x9004,
-    kTagExposureBias = 0x9204,
-    kTagMaxAperture = 0x9205,
-    kTagMeteringMode = 0x9207,
-    kTagFlash = 0x9209,
-    kTagFocalLength = 0x920A,
-    kTagBodySerialNumber = 0xA431,
-    kTagLensMake = 0xA433,
-    kTagLensModel = 0xA434,
-    kTagLensSerialNumber = 0xA435,
-};
 
 bool IsText(const TiffTag& t)
 {

@@ -7,6 +7,15 @@
 
 namespace dng {
 
+bool IsFinite(const Matrix& m)
+{
+    for (uint32_t r = 0; r < m.Rows(); ++r)
+        for (uint32_t c = 0; c < m.Cols(); ++c)
+            if (!std::isfinite(m[r][c]))
+                return false;
+    return true;
+}
+
 namespace {
 
 // A pivot smaller than this fraction of the largest entry counts as zero: the matrix is singular
@@ -22,15 +31,6 @@ void CheckSize(uint32_t rows, uint32_t cols)
 [[noreturn]] void ThrowSizeMismatch(const char* what)
 {
     ThrowBadFormat(std::string("matrix size mismatch in ") + what);
-}
-
-bool AllFinite(const Matrix& m)
-{
-    for (uint32_t r = 0; r < m.Rows(); ++r)
-        for (uint32_t c = 0; c < m.Cols(); ++c)
-            if (!std::isfinite(m[r][c]))
-                return false;
-    return true;
 }
 
 Matrix InvertSquare(const Matrix& m)
@@ -75,7 +75,7 @@ Matrix InvertSquare(const Matrix& m)
             }
         }
     }
-    if (!AllFinite(inv))
+    if (!IsFinite(inv))
         throw Error(kErrorMatrixMath, "matrix inverse overflows");
     return inv;
 }
@@ -259,7 +259,7 @@ Matrix Invert(const Matrix& m)
 {
     if (m.IsEmpty())
         throw Error(kErrorMatrixMath, "cannot invert an empty matrix");
-    if (!AllFinite(m))
+    if (!IsFinite(m))
         throw Error(kErrorMatrixMath, "cannot invert a matrix with non-finite entries");
     if (m.Rows() == m.Cols())
         return InvertSquare(m);

@@ -61,5 +61,7 @@ private:
 // pseudo-inverse (A^T A)^-1 A^T. Throws Error(kErrorMatrixMath) when singular.
 Matrix Invert(const Matrix& m);
 Matrix Transpose(const Matrix& m);
+// True when no entry is NaN or infinite.
+bool IsFinite(const Matrix& m);
 
 } // namespace dng

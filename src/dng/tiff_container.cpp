@@ -1,5 +1,7 @@
 #include "tiff_container.h"
+#include "tag_codes.h"
 
+#include "byte_order.h"
 #include "error.h"
 
 #include <algorithm>
@@ -12,26 +14,9 @@ namespace dng {
 
 namespace {
 
-constexpr uint16_t kTagSubIFDs = 330;
-constexpr uint16_t kTagExifIFD = 34665;
-constexpr uint16_t kTagGpsIFD = 34853;
-constexpr uint16_t kTagInteropIFD = 40965;
 
 constexpr uint32_t kHeaderSize = 8;
 constexpr uint32_t kEntrySize = 12;
-
-uint16_t Get16(const uint8_t* p, ByteOrder order)
-{
-    return order == ByteOrder::kLittle ? static_cast<uint16_t>(p[0] | (p[1] << 8))
-                                       : static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-
-uint32_t Get32(const uint8_t* p, ByteOrder order)
-{
-    if (order == ByteOrder::kLittle)
-        return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 // Reads directories one at a time through the stream (never the whole file), keeping the
 // running totals that bound what a hostile file can make the parser do.

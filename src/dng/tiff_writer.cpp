@@ -1,4 +1,5 @@
 #include "tiff_writer.h"
+#include "tag_codes.h"
 
 #include "error.h"
 
@@ -13,13 +14,6 @@ namespace dng {
 
 namespace {
 
-constexpr uint16_t kTagStripOffsets = 273;
-constexpr uint16_t kTagStripByteCounts = 279;
-constexpr uint16_t kTagTileOffsets = 324;
-constexpr uint16_t kTagTileByteCounts = 325;
-constexpr uint16_t kTagSubIfds = 330;
-constexpr uint16_t kTagExifIfd = 34665;
-constexpr uint16_t kTagGpsIfd = 34853;
 
 constexpr uint64_t kMaxFileBytes = 0xFFFFFFFFull;
 
@@ -30,9 +24,9 @@ bool IsWriterOwned(uint16_t code)
     case kTagStripByteCounts:
     case kTagTileOffsets:
     case kTagTileByteCounts:
-    case kTagSubIfds:
-    case kTagExifIfd:
-    case kTagGpsIfd:
+    case kTagSubIFDs:
+    case kTagExifIFD:
+    case kTagGpsIFD:
         return true;
     default:
         return false;
@@ -291,11 +285,11 @@ std::vector<uint8_t> TiffWriter::Finish(TiffLayout* layoutOut) const
             tags[d][code] = Tag{kTypeLong, CountOf(n), std::vector<uint8_t>(n * 4)};
         };
         if (!dir.children.empty())
-            addLongs(kTagSubIfds, dir.children.size());
+            addLongs(kTagSubIFDs, dir.children.size());
         if (d == 0 && fExif >= 0)
-            addLongs(kTagExifIfd, 1);
+            addLongs(kTagExifIFD, 1);
         if (d == 0 && fGps >= 0)
-            addLongs(kTagGpsIfd, 1);
+            addLongs(kTagGpsIFD, 1);
         if (dir.dataKind == DataKind::kStrips) {
             addLongs(kTagStripOffsets, dir.blocks.size());
             addLongs(kTagStripByteCounts, dir.blocks.size());
@@ -356,11 +350,11 @@ std::vector<uint8_t> TiffWriter::Finish(TiffLayout* layoutOut) const
         const Directory& dir = fDirs[d];
         const auto& blocks = layout.directories[d].blocks;
         if (!dir.children.empty())
-            fill(kTagSubIfds, [&](uint32_t i) { return layout.directories[dir.children[i]].offset; });
+            fill(kTagSubIFDs, [&](uint32_t i) { return layout.directories[dir.children[i]].offset; });
         if (d == 0 && fExif >= 0)
-            fill(kTagExifIfd, [&](uint32_t) { return layout.directories[static_cast<uint32_t>(fExif)].offset; });
+            fill(kTagExifIFD, [&](uint32_t) { return layout.directories[static_cast<uint32_t>(fExif)].offset; });
         if (d == 0 && fGps >= 0)
-            fill(kTagGpsIfd, [&](uint32_t) { return layout.directories[static_cast<uint32_t>(fGps)].offset; });
+            fill(kTagGpsIFD, [&](uint32_t) { return layout.directories[static_cast<uint32_t>(fGps)].offset; });
         if (dir.dataKind != DataKind::kNone) {
             const bool strips = dir.dataKind == DataKind::kStrips;
             fill(strips ? kTagStripOffsets : kTagTileOffsets, [&](uint32_t i) { return blocks[i].offset; });

@@ -1,0 +1,98 @@
+// Everything the engine reads from and writes to the windows while it works: the user's options
+// in the main window, the tools preview and the gradient dialog, the labels and pictures it
+// fills, the progress controls and message boxes. The main window implements it; tests fake it.
+// No window type appears here.
+#pragma once
+
+#include "platform/bitmap.h"
+#include "platform/message_box.h"
+#include "platform/progress_controls.h"
+
+#include <cstdint>
+#include <string>
+
+namespace engine {
+
+// The tools preview's noise-reduction sliders, by the caption of their row.
+enum class NoiseSlider {
+    kGreenChannel, // "green channel", before interpolation
+    kRedChannel,   // "red channel", before interpolation
+    kBlueChannel,  // "blue channel", before interpolation
+    kRegularResult, // "regular result", after interpolation
+    kRedResult,    // "red result", after interpolation
+    kBlueResult,   // "blue result", after interpolation
+    kDetail,       // "detail"
+    kBalance,      // "balance"
+};
+
+class EngineUi {
+public:
+    virtual ~EngineUi() = default;
+
+    // --- Main window: options of a conversion ---
+    // The colour-temperature slider converted to kelvin.
+    virtual double KelvinFromSlider() const = 0;
+    virtual bool FixDeadPixels() const = 0; // "Fix dead pixels"
+    // "No interpolation: resize to 50% of width and height" as taken at the start of the run.
+    virtual bool HalfSizeRun() const = 0;
+    // "No interpolation [only for modified cameras]".
+    virtual bool BayerStripped() const = 0;
+    virtual bool CorrectG1G2() const = 0;          // cbNICorrectG1G2
+    virtual bool CorrectRB() const = 0;            // cbNICorrectRB
+    virtual bool G1G2Auto() const = 0;             // rbG1G2Auto
+    virtual std::string G1G2ManualText() const = 0; // edG1G2Manually
+    virtual int StrengthPosition() const = 0;      // tbStrength
+    virtual int StrengthMaximum() const = 0;       // 19
+    virtual bool UseGradient() const = 0;          // "Use gradient"
+    // Index of the method list: 0 "Regular" ... 5 "RGB - Blue".
+    virtual int MethodIndex() const = 0;
+    virtual bool BatchRunning() const = 0;
+    virtual bool CookedPreviewChosen() const = 0;
+    virtual int GammaIndex() const = 0; // 0 gamma 2.2, 1 gamma 1.8
+    virtual int Brightness() const = 0;
+    virtual int Contrast() const = 0;
+    virtual bool ClippingView() const = 0;
+
+    // --- Main window: what the engine shows ---
+    virtual void SetModelLabel(const std::string& text) = 0;        // lbModel
+    virtual void SetTemperatureLabel(const std::string& text) = 0;  // lbTemp
+    // Moves the colour-temperature slider without running its change handler.
+    virtual void SetKelvinSliderSilently(int position) = 0;
+    // The embedded preview picture (imgJPG): cleared, shown, repainted.
+    virtual void ClearEmbeddedPreview() = 0;
+    virtual void ShowEmbeddedPreview(const platform::Bitmap& picture) = 0;
+    virtual void RepaintEmbeddedPreview() = 0;
+    virtual void RepaintExplorer() = 0;
+    // The result preview picture (imgPreview).
+    virtual platform::Bitmap& ResultPreviewBitmap() = 0;
+    virtual void ClearResultPreview() = 0;
+    virtual void RefreshResultPreview() = 0;
+    virtual void SetResultUnsaved() = 0;
+
+    // --- Progress and messages ---
+    virtual platform::ProgressBarControl& ProgressBar() = 0; // pbStatus
+    virtual platform::LabelControl& StatusLabel() = 0;       // lbStatus
+    // Lets the application handle pending window messages (a click on Cancel among them).
+    virtual void ProcessMessages() = 0;
+    virtual platform::MessageBoxService& MessageBoxes() = 0;
+
+    // --- Tools preview ---
+    virtual int NoiseSliderPosition(NoiseSlider slider) const = 0;
+    // Origin of the 100% crop in image pixels.
+    virtual int ToolsCropColumn() const = 0;
+    virtual int ToolsCropRow() const = 0;
+    virtual int ToolsZoomPercent() const = 0;
+    virtual int ToolsGammaIndex() const = 0;
+    virtual void ResetToolsPreviewImages() = 0;
+    virtual void ResetToolsPreviewSliders() = 0;
+    // The blur-kernel editor has at least one cell set.
+    virtual bool KernelAnyCellSet() const = 0;
+
+    // --- Gradient dialog ---
+    virtual bool BoostStrength() const = 0; // "Boost strength (x2)"
+    // 0 top to bottom, 1 bottom to top, 2 left to right, 3 right to left.
+    virtual int GradientDirection() const = 0;
+    virtual double GradientPercent() const = 0;
+};
+
+} // namespace engine

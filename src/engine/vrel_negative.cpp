@@ -1,0 +1,348 @@
+#include "vrel_negative.h"
+
+#include "dng/error.h"
+#include "dng/temperature.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <string>
+
+namespace engine {
+
+namespace {
+
+constexpr double kGamma22Exponent = 0.45454545454545453; // 1 / 2.2
+constexpr double kGamma18Exponent = 0.5555555555555556;  // 1 / 1.8
+
+void FillGammaTable(std::array<uint32_t, VrelNegative::kGammaEntries>& table, double exponent)
+{
+    for (int i = 0; i < VrelNegative::kGammaEntries; ++i) {
+        const double x = double(i) / double(VrelNegative::kGammaEntries);
+        table[size_t(i)] = static_cast<uint32_t>(std::pow(x, exponent) * 255.0 + 0.5);
+    }
+}
+
+// A deep copy of a working image; a missing one is a sequencing fault of the caller.
+std::unique_ptr<dng::Image> CloneOf(const std::unique_ptr<dng::Image>& image, const char* what)
+{
+    if (!image)
+        throw dng::Error(dng::kErrorUnknown, std::string("no ") + what + " to copy");
+    return image->Clone();
+}
+
+dng::Image& RequireStage1(const std::unique_ptr<dng::Image>& stage1, const char* operation)
+{
+    if (!stage1)
+        throw dng::Error(dng::kErrorUnknown, std::string(operation) + ": there is no stage-1 image");
+    return *stage1;
+}
+
+// dst[r][c] = src[min(r + dy, h - 1)][min(c + dx, w - 1)]: the image moves up by dy rows and
+// left by dx columns, and the vacated last row / column repeats its neighbour.
+template <typename T>
+void ShiftPlane(dng::PlaneView<const T> src, dng::PlaneView<T> dst, int32_t dx, int32_t dy)
+{
+    const int32_t w = src.width;
+    const int32_t h = src.height;
+    for (int32_t y = 0; y < h; ++y) {
+        const T* s = src.Row(std::min(y + dy, h - 1));
+        T* d = dst.Row(y);
+        const int32_t shifted = w - dx; // columns that have a source column dx to the right
+        std::copy(s + dx, s + dx + shifted, d);
+        for (int32_t x = shifted; x < w; ++x)
+            d[x] = s[w - 1];
+    }
+}
+
+template <typename T>
+void CopyRect(dng::PlaneView<const T> src, dng::PlaneView<T> dst)
+{
+    for (int32_t y = 0; y < dst.height; ++y) {
+        const T* s = src.Row(y);
+        std::copy(s, s + dst.width, dst.Row(y));
+    }
+}
+
+// floor(v * v / 4), clamped to 16 bits (reached from v = 512 on).
+inline uint16_t SquareLaw(uint32_t v)
+{
+    const uint32_t y = (v * v) >> 2;
+    return y > 65535u ? uint16_t(65535) : static_cast<uint16_t>(y);
+}
+
+} // namespace
+
+std::unique_ptr<dng::Negative> VrelNegative::Make(dng::Host& host)
+{
+    try {
+        auto negative = std::make_unique<VrelNegative>(host);
+        negative->Initialize();
+        return negative;
+    } catch (const std::bad_alloc&) {
+        throw dng::Error(dng::kErrorMemory, "out of memory for a negative");
+    }
+}
+
+VrelNegative::VrelNegative(dng::Host& /*host*/)
+{
+    FillGammaTable(fGammaTable22, kGamma22Exponent);
+    FillGammaTable(fGammaTable18, kGamma18Exponent);
+}
+
+VrelNegative::~VrelNegative()
+{
+    fClipImage.reset();
+    fMonoCopy3.reset();
+    fMonoCopy2.reset();
+    fMonoCopy1.reset();
+    fMonoImage.reset();
+}
+
+// The predicates look at the 2 x 2 corner of the pattern only, and only at the diagonal for red
+// and blue. Negative coordinates lie outside the image (and an even one would otherwise have
+// remainder 0), so they give false.
+bool VrelNegative::IsRedPixel(int32_t col, int32_t row) const
+{
+    const dng::MosaicInfo* m = GetMosaicInfo();
+    if (!m || col < 0 || row < 0)
+        return false;
+    const int32_t cx = col % 2;
+    const int32_t cy = row % 2;
+    if (cx == 0 && cy == 0)
+        return m->fCFAPattern[0][0] == dng::kColorRed;
+    if (cx == 1 && cy == 1)
+        return m->fCFAPattern[1][1] == dng::kColorRed;
+    return false;
+}
+
+bool VrelNegative::IsBluePixel(int32_t col, int32_t row) const
+{
+    const dng::MosaicInfo* m = GetMosaicInfo();
+    if (!m || col < 0 || row < 0)
+        return false;
+    const int32_t cx = col % 2;
+    const int32_t cy = row % 2;
+    if (cx == 0 && cy == 0)
+        return m->fCFAPattern[0][0] == dng::kColorBlue;
+    if (cx == 1 && cy == 1)
+        return m->fCFAPattern[1][1] == dng::kColorBlue;
+    return false;
+}
+
+bool VrelNegative::IsGreenPixel(int32_t col, int32_t row) const
+{
+    const dng::MosaicInfo* m = GetMosaicInfo();
+    if (!m || col < 0 || row < 0)
+        return false;
+    const int32_t cx = col % 2;
+    const int32_t cy = row % 2;
+    if (cx == 1 && cy == 0)
+        return m->fCFAPattern[0][1] == dng::kColorGreen;
+    if (cx == 0 && cy == 1)
+        return m->fCFAPattern[1][0] == dng::kColorGreen;
+    return false;
+}
+
+bool VrelNegative::IsG1Pixel(int32_t col, int32_t row) const
+{
+    const dng::MosaicInfo* m = GetMosaicInfo();
+    if (!m || col < 0 || row < 0)
+        return false;
+    const auto& p = m->fCFAPattern;
+    const int32_t cx = col % 2;
+    const int32_t cy = row % 2;
+    if (cx == 1 && cy == 0)
+        return p[0][1] == dng::kColorGreen && p[0][0] == dng::kColorRed;
+    if (cx == 0 && cy == 1)
+        return p[1][0] == dng::kColorGreen && p[1][1] == dng::kColorRed;
+    return false;
+}
+
+bool VrelNegative::IsG2Pixel(int32_t col, int32_t row) const
+{
+    const dng::MosaicInfo* m = GetMosaicInfo();
+    if (!m || col < 0 || row < 0)
+        return false;
+    const auto& p = m->fCFAPattern;
+    const int32_t cx = col % 2;
+    const int32_t cy = row % 2;
+    if (cx == 1 && cy == 0)
+        return p[0][1] == dng::kColorGreen && p[0][0] == dng::kColorBlue;
+    if (cx == 0 && cy == 1)
+        return p[1][0] == dng::kColorGreen && p[1][1] == dng::kColorBlue;
+    return false;
+}
+
+void VrelNegative::CopyMonoToStage1()
+{
+    fStage1Image = CloneOf(fMonoImage, "monochrome image");
+}
+
+void VrelNegative::SaveMonoCopy1()
+{
+    fMonoCopy1 = CloneOf(fMonoImage, "monochrome image");
+}
+
+void VrelNegative::SaveMonoCopy2()
+{
+    fMonoCopy2 = CloneOf(fMonoImage, "monochrome image");
+}
+
+void VrelNegative::RestoreMonoCopy3()
+{
+    fMonoImage = CloneOf(fMonoCopy3, "third monochrome copy");
+}
+
+void VrelNegative::SetStage1Image(const dng::Image& image)
+{
+    fStage1Image = image.Clone();
+}
+
+void VrelNegative::RestoreStage2Image(const dng::Image& image)
+{
+    fStage2Image = image.Clone();
+}
+
+// The colour pattern is given from the active-area origin. When that origin is odd the image
+// moves up and / or left by one, so that stage-1 coordinates have the pattern's parity.
+void VrelNegative::AlignStage1ToPattern(dng::Host& host)
+{
+    const dng::LinearizationInfo* lin = GetLinearizationInfo();
+    if (!lin)
+        throw dng::Error(dng::kErrorUnknown, "AlignStage1ToPattern: the negative has no active area");
+    const int32_t dy = lin->fActiveArea.t % 2 != 0 ? 1 : 0;
+    const int32_t dx = lin->fActiveArea.l % 2 != 0 ? 1 : 0;
+    if (dx == 0 && dy == 0)
+        return;
+
+    const dng::Image& src = RequireStage1(fStage1Image, "AlignStage1ToPattern");
+    auto dst = host.Make_dng_image(src.Width(), src.Height(), src.Planes(), src.Type());
+    // A one-pixel-wide (high) image has nothing to move along that axis.
+    const int32_t sx = std::min(dx, src.Width() - 1);
+    const int32_t sy = std::min(dy, src.Height() - 1);
+    for (uint32_t p = 0; p < src.Planes(); ++p) {
+        if (src.Type() == dng::PixelType::kUInt16)
+            ShiftPlane<uint16_t>(src.ConstView16Of(p), dst->View16Of(p), sx, sy);
+        else
+            ShiftPlane<uint8_t>(src.ConstView8Of(p), dst->View8Of(p), sx, sy);
+    }
+    fStage1Image = std::move(dst);
+}
+
+// Square-law coded raw values (v stands for v * v / 4) made linear in place of the file's
+// look-up table, which must then not be applied a second time when stage 2 is built.
+void VrelNegative::ExpandSquareLaw()
+{
+    dng::Image& src = RequireStage1(fStage1Image, "ExpandSquareLaw");
+    if (src.Type() == dng::PixelType::kUInt8) {
+        auto dst = std::make_unique<dng::Image>(src.Width(), src.Height(), src.Planes(), dng::PixelType::kUInt16);
+        std::array<uint16_t, 256> lut{};
+        for (uint32_t v = 0; v < lut.size(); ++v)
+            lut[v] = SquareLaw(v);
+        for (uint32_t p = 0; p < src.Planes(); ++p) {
+            const dng::ConstView8 s = src.ConstView8Of(p);
+            const dng::View16 d = dst->View16Of(p);
+            for (int32_t y = 0; y < s.height; ++y) {
+                const uint8_t* sr = s.Row(y);
+                uint16_t* dr = d.Row(y);
+                for (int32_t x = 0; x < s.width; ++x)
+                    dr[x] = lut[sr[x]];
+            }
+        }
+        fStage1Image = std::move(dst);
+    } else {
+        for (uint32_t p = 0; p < src.Planes(); ++p) {
+            const dng::View16 v = src.View16Of(p);
+            for (int32_t y = 0; y < v.height; ++y) {
+                uint16_t* r = v.Row(y);
+                for (int32_t x = 0; x < v.width; ++x)
+                    r[x] = SquareLaw(r[x]);
+            }
+        }
+    }
+    if (dng::LinearizationInfo* lin = GetLinearizationInfo())
+        lin->fLinearizationTable.clear();
+}
+
+void VrelNegative::CropStage1(dng::Host& host, int32_t left, int32_t top, int32_t width, int32_t height)
+{
+    const dng::Image& src = RequireStage1(fStage1Image, "CropStage1");
+    const int64_t right = int64_t(left) + width;
+    const int64_t bottom = int64_t(top) + height;
+    if (left < 0 || top < 0 || width < 1 || height < 1 || right > src.Width() || bottom > src.Height())
+        throw dng::Error(dng::kErrorBadFormat,
+                         "crop rectangle (left " + std::to_string(left) + ", top " + std::to_string(top) +
+                             ", " + std::to_string(width) + " x " + std::to_string(height) +
+                             ") does not lie inside the " + std::to_string(src.Width()) + " x " +
+                             std::to_string(src.Height()) + " raw image");
+
+    const dng::Rect rect(top, left, int32_t(bottom), int32_t(right));
+    auto dst = host.Make_dng_image(width, height, src.Planes(), src.Type());
+    for (uint32_t p = 0; p < src.Planes(); ++p) {
+        if (src.Type() == dng::PixelType::kUInt16)
+            CopyRect<uint16_t>(src.ConstView16Of(p).Sub(rect), dst->View16Of(p));
+        else
+            CopyRect<uint8_t>(src.ConstView8Of(p).Sub(rect), dst->View8Of(p));
+    }
+    fStage1Image = std::move(dst);
+}
+
+void VrelNegative::ReleaseBuffers()
+{
+    fMonoImage.reset();
+    fMonoCopy2.reset();
+    fMonoCopy1.reset();
+    fMonoCopy3.reset();
+    fStage1Image.reset();
+    fStage2Image.reset();
+    fStage3Image.reset();
+    fClipImage.reset();
+}
+
+void VrelNegative::ReleaseStage1()
+{
+    fStage1Image.reset();
+}
+
+void VrelNegative::ReleaseStage2()
+{
+    fStage2Image.reset();
+}
+
+// The as-shot white: from the camera neutral, else from the stored white chromaticity, else
+// daylight (D65) for a file that records neither.
+dng::XYCoord VrelNegative::StartWhite(const dng::ColorSpec& spec) const
+{
+    if (HasCameraNeutral())
+        return spec.NeutralToXY(CameraNeutral());
+    const dng::XYCoord& white = CameraWhiteXY();
+    if (white.x > 0.0 && white.y > 0.0)
+        return white;
+    return dng::kD65;
+}
+
+double VrelNegative::AsShotTemperature() const
+{
+    const dng::ColorSpec spec = MakeColorSpec();
+    return dng::Temperature(StartWhite(spec)).Kelvin() + 0.5;
+}
+
+// The multipliers that bring red and blue to green for a white of the given temperature, with
+// the tint of the as-shot white.
+void VrelNegative::CalcWhiteBalanceRatios(double kelvin)
+{
+    dng::ColorSpec spec = MakeColorSpec();
+    const dng::XYCoord start = StartWhite(spec);
+    spec.SetWhiteXY(start);
+    dng::Temperature t(start);
+    t.SetKelvin(kelvin);
+    spec.SetWhiteXY(t.Get_xy_coord());
+    const dng::Vector w = spec.CameraWhite();
+    if (w.Count() != 3)
+        return; // monochrome or four-colour: no red / blue multipliers
+    fRedBalance = w[1] / w[0];
+    fBlueBalance = w[1] / w[2];
+}
+
+} // namespace engine

@@ -1,0 +1,85 @@
+// The program's negative: the DNG layer's negative extended with what a monochrome conversion
+// keeps per photo: gamma look-up tables, white-balance multipliers, the dead-pixel switch,
+// noise-reduction strengths, working images, its own cancel request and the preview size.
+#pragma once
+
+#include "dng/host.h"
+#include "dng/image.h"
+#include "dng/negative.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace engine {
+
+class VrelNegative : public dng::Negative {
+public:
+    static constexpr int kGammaEntries = 49152;
+
+    // The factory behind VrelHost::Make_dng_negative: a new, initialised negative.
+    static std::unique_ptr<dng::Negative> Make(dng::Host& host);
+
+    explicit VrelNegative(dng::Host& host);
+    ~VrelNegative() override;
+
+    // Colour-filter predicates at (column, row); negative coordinates give false.
+    bool IsRedPixel(int32_t col, int32_t row) const;
+    bool IsBluePixel(int32_t col, int32_t row) const;
+    bool IsGreenPixel(int32_t col, int32_t row) const;
+    bool IsG1Pixel(int32_t col, int32_t row) const; // the green sharing its pattern row with red
+    bool IsG2Pixel(int32_t col, int32_t row) const; // the green sharing its pattern row with blue
+
+    // Working images and stage images.
+    void CopyMonoToStage1();
+    void SaveMonoCopy1();
+    void SaveMonoCopy2();
+    void RestoreMonoCopy3();
+    void SetStage1Image(const dng::Image& image);
+    void RestoreStage2Image(const dng::Image& image);
+    void AlignStage1ToPattern(dng::Host& host);
+    void ExpandSquareLaw();
+    void CropStage1(dng::Host& host, int32_t left, int32_t top, int32_t width, int32_t height);
+    void ReleaseBuffers();
+    void ReleaseStage1();
+    void ReleaseStage2();
+
+    // Colour temperature of the as-shot white plus 0.5 (callers truncate it).
+    double AsShotTemperature() const;
+    // Sets fRedBalance and fBlueBalance for a colour temperature in kelvin.
+    void CalcWhiteBalanceRatios(double kelvin);
+
+    static bool LessUInt16(uint16_t a, uint16_t b) { return a < b; }
+
+    // Members the driver and the passes read and write directly.
+    std::array<uint32_t, kGammaEntries> fGammaTable22{};
+    std::array<uint32_t, kGammaEntries> fGammaTable18{};
+    bool fFixDeadPixels = false;
+    double fRedBalance = 1.0;
+    double fBlueBalance = 1.0;
+    int32_t fScaleH = 0;
+    int32_t fScaleV = 0;
+    std::array<double, 5> fCorrectionRatios{};
+    std::unique_ptr<dng::Image> fMonoImage;
+    std::unique_ptr<dng::Image> fMonoCopy1;
+    std::unique_ptr<dng::Image> fMonoCopy2;
+    std::unique_ptr<dng::Image> fMonoCopy3;
+    std::unique_ptr<dng::Image> fClipImage;
+    bool fCancelRequested = false;
+    int32_t fNoiseRegular = 0;
+    int32_t fNoiseRed = 0;
+    int32_t fNoiseBlue = 0;
+    int32_t fNoiseDetail = 0;
+    int32_t fNoiseBalance = 0;
+    int32_t fPreNoiseGreen = 0;
+    int32_t fPreNoiseRed = 0;
+    int32_t fPreNoiseBlue = 0;
+    int32_t fPreviewWidth = 0;
+    int32_t fPreviewHeight = 0;
+
+private:
+    // The white point the multipliers and the as-shot temperature start from.
+    dng::XYCoord StartWhite(const dng::ColorSpec& spec) const;
+};
+
+} // namespace engine
