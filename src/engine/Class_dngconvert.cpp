@@ -87,6 +87,7 @@ std::unique_ptr<VrelNegative> DNGConvert::MakeNegative()
     if (!vrel)
         throw dng::Error(dng::kErrorUnknown, "the host made a negative of the wrong class");
     made.release();
+    vrel->fUi = &fUi;
     return std::unique_ptr<VrelNegative>(vrel);
 }
 
@@ -140,6 +141,7 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
             return kResultStopped;
         }
         fCameraCode = static_cast<uint16_t>(code);
+        fNegative->fCameraCode = fCameraCode;
 
         fNegative->CalcWhiteBalanceRatios(fUi.KelvinFromSlider());
         fNegative->fFixDeadPixels = fUi.FixDeadPixels();
@@ -232,6 +234,11 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
     try {
         fNegative->CalcWhiteBalanceRatios(fUi.KelvinFromSlider());
         fNegative->fFixDeadPixels = fUi.FixDeadPixels();
+        // The registered dead pixels of the body that took this photo (its own serial number),
+        // whichever photo is selected in the explorer.
+        fNegative->fDeadPixels.clear();
+        if (fNegative->fFixDeadPixels && fInfo.HasExif() && !fInfo.Exif().cameraSerialNumber.empty())
+            fNegative->fDeadPixels = fUi.LoadDeadPixels(fInfo.Exif().cameraSerialNumber);
         StageRawData(previewOnly);
         if (!previewOnly)
             fUi.ClearResultPreview();

@@ -4,12 +4,15 @@
 // No window type appears here.
 #pragma once
 
+#include "pixel_point.h"
+
 #include "platform/bitmap.h"
 #include "platform/message_box.h"
 #include "platform/progress_controls.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -68,6 +71,8 @@ public:
     virtual void ClearResultPreview() = 0;
     virtual void RefreshResultPreview() = 0;
     virtual void SetResultUnsaved() = 0;
+    // The registered dead pixels of a camera body (by serial number), in the order of their keys.
+    virtual std::vector<PixelPoint> LoadDeadPixels(const std::string& serial) = 0;
 
     // --- Progress and messages ---
     virtual platform::ProgressBarControl& ProgressBar() = 0; // pbStatus
@@ -85,6 +90,9 @@ public:
     virtual int ToolsGammaIndex() const = 0;
     virtual void ResetToolsPreviewImages() = 0;
     virtual void ResetToolsPreviewSliders() = 0;
+    // Ranges of the deblurring sliders: masking up to the white level, the dark and bright
+    // localization up to a third of it.
+    virtual void SetDeblurSliderMaxima(int masking, int localization) = 0;
     // The blur-kernel editor has at least one cell set.
     virtual bool KernelAnyCellSet() const = 0;
 

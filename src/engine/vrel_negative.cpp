@@ -99,79 +99,41 @@ VrelNegative::~VrelNegative()
     fMonoImage.reset();
 }
 
-// The predicates look at the 2 x 2 corner of the pattern only, and only at the diagonal for red
-// and blue. Negative coordinates lie outside the image (and an even one would otherwise have
-// remainder 0), so they give false.
-bool VrelNegative::IsRedPixel(int32_t col, int32_t row) const
+// The predicates read the colour of a photosite from the 2 x 2 corner of the pattern, for all four
+// Bayer layouts: G1 is the green whose pattern row holds red, G2 the green whose row holds blue.
+// Negative coordinates lie outside the image (and an even one would otherwise have remainder 0),
+// so they give no colour.
+int VrelNegative::PatternColor(int32_t col, int32_t row) const
 {
     const dng::MosaicInfo* m = GetMosaicInfo();
     if (!m || col < 0 || row < 0)
-        return false;
-    const int32_t cx = col % 2;
-    const int32_t cy = row % 2;
-    if (cx == 0 && cy == 0)
-        return m->fCFAPattern[0][0] == dng::kColorRed;
-    if (cx == 1 && cy == 1)
-        return m->fCFAPattern[1][1] == dng::kColorRed;
-    return false;
+        return -1;
+    return m->fCFAPattern[row % 2][col % 2];
+}
+
+bool VrelNegative::IsRedPixel(int32_t col, int32_t row) const
+{
+    return PatternColor(col, row) == dng::kColorRed;
 }
 
 bool VrelNegative::IsBluePixel(int32_t col, int32_t row) const
 {
-    const dng::MosaicInfo* m = GetMosaicInfo();
-    if (!m || col < 0 || row < 0)
-        return false;
-    const int32_t cx = col % 2;
-    const int32_t cy = row % 2;
-    if (cx == 0 && cy == 0)
-        return m->fCFAPattern[0][0] == dng::kColorBlue;
-    if (cx == 1 && cy == 1)
-        return m->fCFAPattern[1][1] == dng::kColorBlue;
-    return false;
+    return PatternColor(col, row) == dng::kColorBlue;
 }
 
 bool VrelNegative::IsGreenPixel(int32_t col, int32_t row) const
 {
-    const dng::MosaicInfo* m = GetMosaicInfo();
-    if (!m || col < 0 || row < 0)
-        return false;
-    const int32_t cx = col % 2;
-    const int32_t cy = row % 2;
-    if (cx == 1 && cy == 0)
-        return m->fCFAPattern[0][1] == dng::kColorGreen;
-    if (cx == 0 && cy == 1)
-        return m->fCFAPattern[1][0] == dng::kColorGreen;
-    return false;
+    return PatternColor(col, row) == dng::kColorGreen;
 }
 
 bool VrelNegative::IsG1Pixel(int32_t col, int32_t row) const
 {
-    const dng::MosaicInfo* m = GetMosaicInfo();
-    if (!m || col < 0 || row < 0)
-        return false;
-    const auto& p = m->fCFAPattern;
-    const int32_t cx = col % 2;
-    const int32_t cy = row % 2;
-    if (cx == 1 && cy == 0)
-        return p[0][1] == dng::kColorGreen && p[0][0] == dng::kColorRed;
-    if (cx == 0 && cy == 1)
-        return p[1][0] == dng::kColorGreen && p[1][1] == dng::kColorRed;
-    return false;
+    return IsGreenPixel(col, row) && PatternColor(col ^ 1, row) == dng::kColorRed;
 }
 
 bool VrelNegative::IsG2Pixel(int32_t col, int32_t row) const
 {
-    const dng::MosaicInfo* m = GetMosaicInfo();
-    if (!m || col < 0 || row < 0)
-        return false;
-    const auto& p = m->fCFAPattern;
-    const int32_t cx = col % 2;
-    const int32_t cy = row % 2;
-    if (cx == 1 && cy == 0)
-        return p[0][1] == dng::kColorGreen && p[0][0] == dng::kColorBlue;
-    if (cx == 0 && cy == 1)
-        return p[1][0] == dng::kColorGreen && p[1][1] == dng::kColorBlue;
-    return false;
+    return IsGreenPixel(col, row) && PatternColor(col ^ 1, row) == dng::kColorBlue;
 }
 
 void VrelNegative::CopyMonoToStage1()

@@ -3,15 +3,23 @@
 // noise-reduction strengths, working images, its own cancel request and the preview size.
 #pragma once
 
+#include "pixel_point.h"
+#include "row_table.h"
+
 #include "dng/host.h"
 #include "dng/image.h"
+#include "dng/info.h"
 #include "dng/negative.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace engine {
+
+class EngineUi;
+class ProgressReporter;
 
 class VrelNegative : public dng::Negative {
 public:
@@ -51,6 +59,25 @@ public:
 
     static bool LessUInt16(uint16_t a, uint16_t b) { return a < b; }
 
+    // --- Passes (each in a source file of its own) ---
+    // Wavelet noise reduction of plane 0 of a 16-bit image in place; sites: 0 every photosite,
+    // 1 green, 2 red, 3 blue only.
+    void WaveletDenoise(dng::Image& image, int32_t strength, int32_t detail, int32_t balance, int16_t sites,
+                        ProgressReporter* progress);
+    // The regular monochrome plane from the staged raw plane; writes stage 1 and fMonoImage.
+    void InterpolateRegular(ProgressReporter* progress);
+    // The half-size variant: one G1 photosite per 2 x 2 block, the geometry halved.
+    void ExtractRegularHalf(dng::Host& host, dng::Info& info, ProgressReporter* progress);
+    // Photosites of a stage-1 rectangle that stand out from their same-colour neighbours.
+    std::vector<PixelPoint> FindDeadPixels(int32_t top, int32_t left, int32_t height, int32_t width, int32_t threshold);
+    // Replaces one photosite by the median of its same-colour neighbourhood.
+    void RepairDeadPixel(dng::Image& image, int32_t x, int32_t y);
+    // Repairs every registered dead pixel of fDeadPixels inside the stage-1 image.
+    void RepairRegisteredDeadPixels();
+    // Row table operations shared by the interpolation passes and the G1/G2 correction.
+    void CopyBufferToRows(RowTable& rows, const dng::Image& buffer) const;
+    void EqualizeG2Pixels(RowTable& rows, const dng::Image& buffer, int32_t value, bool verticalCheck) const;
+
     // Members the driver and the passes read and write directly.
     std::array<uint32_t, kGammaEntries> fGammaTable22{};
     std::array<uint32_t, kGammaEntries> fGammaTable18{};
@@ -77,7 +104,16 @@ public:
     int32_t fPreviewWidth = 0;
     int32_t fPreviewHeight = 0;
 
+    // Set by the driver when it makes the negative: the camera code of the photo, the registered
+    // dead pixels of the photo's own camera body, and the windows (not owned) for message pumping
+    // and slider ranges.
+    uint16_t fCameraCode = 0;
+    std::vector<PixelPoint> fDeadPixels;
+    EngineUi* fUi = nullptr;
+
 private:
+    // Colour code of a photosite in the 2 x 2 corner of the pattern; -1 without one.
+    int PatternColor(int32_t col, int32_t row) const;
     // The white point the multipliers and the as-shot temperature start from.
     dng::XYCoord StartWhite(const dng::ColorSpec& spec) const;
 };

@@ -65,6 +65,7 @@ public:
     bool kernelSet = false, boost = false;
     int gradientDirection = 0;
     double gradientPercent = 50.0;
+    std::map<std::string, std::vector<engine::PixelPoint>> deadPixels; // by serial number
 
     // What the engine did.
     std::string modelLabel = "(none)", temperatureLabel = "(none)";
@@ -74,6 +75,8 @@ public:
     platform::Bitmap resultPreview;
     int resultCleared = 0, resultRefreshed = 0, resultUnsaved = 0;
     int pumps = 0, toolsImageResets = 0, toolsSliderResets = 0;
+    int maskingMax = 65535, localizationMax = 400;
+    std::vector<std::string> loadedSerials;
     FakeProgressBar bar;
     FakeLabel status;
     FakeMessageBoxes boxes;
@@ -115,6 +118,12 @@ public:
     void ClearResultPreview() override { resultPreview = platform::Bitmap(); ++resultCleared; }
     void RefreshResultPreview() override { ++resultRefreshed; }
     void SetResultUnsaved() override { ++resultUnsaved; }
+    std::vector<engine::PixelPoint> LoadDeadPixels(const std::string& serial) override
+    {
+        loadedSerials.push_back(serial);
+        auto it = deadPixels.find(serial);
+        return it == deadPixels.end() ? std::vector<engine::PixelPoint>{} : it->second;
+    }
 
     platform::ProgressBarControl& ProgressBar() override { return bar; }
     platform::LabelControl& StatusLabel() override { return status; }
@@ -135,6 +144,11 @@ public:
     int ToolsCropRow() const override { return cropRow; }
     int ToolsZoomPercent() const override { return zoom; }
     int ToolsGammaIndex() const override { return toolsGamma; }
+    void SetDeblurSliderMaxima(int masking, int localization) override
+    {
+        maskingMax = masking;
+        localizationMax = localization;
+    }
     void ResetToolsPreviewImages() override { ++toolsImageResets; }
     void ResetToolsPreviewSliders() override { ++toolsSliderResets; }
     bool KernelAnyCellSet() const override { return kernelSet; }
