@@ -237,7 +237,7 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         // The registered dead pixels of the body that took this photo (its own serial number),
         // whichever photo is selected in the explorer.
         fNegative->fDeadPixels.clear();
-        if (fNegative->fFixDeadPixels && fInfo.HasExif() && !fInfo.Exif().cameraSerialNumber.empty())
+        if (fNegative->fFixDeadPixels && !fInfo.Exif().cameraSerialNumber.empty())
             fNegative->fDeadPixels = fUi.LoadDeadPixels(fInfo.Exif().cameraSerialNumber);
         StageRawData(previewOnly);
         if (!previewOnly)

@@ -159,10 +159,16 @@ TEST(OpenAndIdentify, ReadsTheOptionsOfTheMomentIntoTheNegative)
                 {engine::NoiseSlider::kBlueChannel, 5}, {engine::NoiseSlider::kRegularResult, 6},
                 {engine::NoiseSlider::kRedResult, 7},   {engine::NoiseSlider::kBlueResult, 8},
                 {engine::NoiseSlider::kDetail, 9},      {engine::NoiseSlider::kBalance, 10}};
+    ui.deadPixels["5011933"] = {{1256, 807}, {886, 744}};
+    ui.deadPixels["someone else"] = {{1, 1}};
     engine::DNGConvert convert(ui);
+    convert.fCameraSerial = "someone else"; // the photo selected last is of another body
     ASSERT_EQ(convert.OpenAndIdentify(fixtures::SamplePath("d200-grbg.dng"), "d200-grbg.dng"), 1);
     const engine::VrelNegative& n = *convert.fNegative;
     EXPECT_TRUE(n.fFixDeadPixels);
+    // The dead pixels repaired are those of the body that took this photo.
+    EXPECT_EQ(n.fDeadPixels, (std::vector<engine::PixelPoint>{{1256, 807}, {886, 744}}));
+    EXPECT_EQ(n.fCameraCode, 20);
     EXPECT_EQ(n.fPreNoiseGreen, 30);
     EXPECT_EQ(n.fPreNoiseRed, 40);
     EXPECT_EQ(n.fPreNoiseBlue, 50);
