@@ -18,7 +18,7 @@ struct ErrorManager {
     char message[JMSG_LENGTH_MAX];
 };
 
-extern "C" void OnJpegError(j_common_ptr cinfo)
+void OnJpegError(j_common_ptr cinfo)
 {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
@@ -27,14 +27,14 @@ extern "C" void OnJpegError(j_common_ptr cinfo)
 
 // Warnings (corrupt entropy data, data cut short) are not fatal: the library fills what is
 // missing and the picture is still worth showing. They are not printed either.
-extern "C" void OnJpegMessage(j_common_ptr /*cinfo*/, int /*level*/) {}
+void OnJpegMessage(j_common_ptr /*cinfo*/, int /*level*/) {}
 
 // A progressive picture can hold any number of scans, and each one makes the library go over
 // the whole picture again: a small hostile file could keep it busy for minutes. Real pictures
 // use about ten.
 constexpr int kMaxScans = 500;
 
-extern "C" void OnJpegProgress(j_common_ptr cinfo)
+void OnJpegProgress(j_common_ptr cinfo)
 {
     if (!cinfo->is_decompressor)
         return;
