@@ -9,6 +9,7 @@
 #include "dng/stream.h"
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
+#include "fixtures/temp_file.h"
 
 #include <gtest/gtest.h>
 
@@ -144,13 +145,8 @@ protected:
     // The step opens a path: the bytes go to a file of their own for the call.
     int32_t Read(const std::vector<uint8_t>& bytes)
     {
-        static int counter = 0;
-        const std::filesystem::path path = std::filesystem::temp_directory_path() /
-            ("velloray-preview-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".dng");
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-        const int32_t result = convert.ReadEmbeddedPreview(path.string());
-        std::filesystem::remove(path);
+        fixtures::TempFile file(bytes);
+        const int32_t result = convert.ReadEmbeddedPreview(file.PathString());
         return result;
     }
 
