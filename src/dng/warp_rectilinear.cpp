@@ -1,0 +1,217 @@
+#include "warp_rectilinear.h"
+
+#include "byte_order.h"
+#include "error.h"
+#include "resample.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <string>
+
+namespace dng {
+
+namespace {
+
+constexpr size_t kSetBytes = 6 * 8;
+
+size_t ParamBytes(size_t planes)
+{
+    return 4 + kSetBytes * planes + 16;
+}
+
+double GetDouble(const uint8_t* p)
+{
+    return std::bit_cast<double>(Get64(p, ByteOrder::kBig));
+}
+
+void PutDouble(std::vector<uint8_t>& out, double v)
+{
+    const auto bits = std::bit_cast<uint64_t>(v);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(bits >> shift));
+}
+
+void CheckFinite(double v, const char* what)
+{
+    if (!std::isfinite(v))
+        ThrowBadFormat(std::string("WarpRectilinear: ") + what + " is not a finite number");
+}
+
+// Catmull-Rom weights for a sample at fraction t in [0, 1) past the second of four taps.
+std::array<double, 4> CubicWeights(double t)
+{
+    return {CatmullRom(t + 1.0), CatmullRom(t), CatmullRom(1.0 - t), CatmullRom(2.0 - t)};
+}
+
+// Bicubic sample of a plane at continuous index position (ix, iy), edge pixels repeated.
+template <typename T>
+double Sample(PlaneView<const T> plane, double ix, double iy)
+{
+    // Far outside the image every tap is an edge pixel anyway; limiting the position first keeps
+    // the integer conversion in range (and sends a NaN to the edge).
+    const auto limit = [](double v, int32_t n) {
+        const double lo = -2.0;
+        const double hi = static_cast<double>(n) + 1.0;
+        return v >= lo ? (v <= hi ? v : hi) : lo;
+    };
+    ix = limit(ix, plane.width);
+    iy = limit(iy, plane.height);
+    const double fx = std::floor(ix);
+    const double fy = std::floor(iy);
+    const auto x0 = static_cast<int32_t>(fx) - 1;
+    const auto y0 = static_cast<int32_t>(fy) - 1;
+    const std::array<double, 4> wx = CubicWeights(ix - fx);
+    const std::array<double, 4> wy = CubicWeights(iy - fy);
+
+    std::array<int32_t, 4> cols{};
+    for (int32_t k = 0; k < 4; ++k)
+        cols[static_cast<size_t>(k)] = std::clamp(x0 + k, 0, plane.width - 1);
+    double acc = 0.0;
+    for (int32_t j = 0; j < 4; ++j) {
+        const T* row = plane.Row(std::clamp(y0 + j, 0, plane.height - 1));
+        double across = 0.0;
+        for (size_t k = 0; k < 4; ++k)
+            across += wx[k] * static_cast<double>(row[cols[k]]);
+        acc += wy[static_cast<size_t>(j)] * across;
+    }
+    return acc;
+}
+
+template <typename T>
+void WarpPlane(const WarpRectilinear& warp, uint32_t set, PlaneView<T> plane, double pixelAspect, double maxValue)
+{
+    // The result goes to a copy first: every output pixel reads the uncorrected plane.
+    std::vector<T> copy(static_cast<size_t>(plane.width) * static_cast<size_t>(plane.height));
+    for (int32_t y = 0; y < plane.height; ++y)
+        std::copy(plane.Row(y), plane.Row(y) + plane.width, copy.data() + static_cast<size_t>(y) * plane.width);
+    const PlaneView<const T> src{copy.data(), plane.width, plane.height, plane.width};
+
+    for (int32_t y = 0; y < plane.height; ++y) {
+        T* out = plane.Row(y);
+        for (int32_t x = 0; x < plane.width; ++x) {
+            const WarpRectilinear::Point s = warp.SourcePoint(set, plane.width, plane.height, pixelAspect, x, y);
+            // Pixel (i, j) has its centre at (i + 0.5, j + 0.5).
+            const double v = std::floor(Sample(src, s.x - 0.5, s.y - 0.5) + 0.5);
+            out[x] = static_cast<T>(std::clamp(v, 0.0, maxValue));
+        }
+    }
+}
+
+} // namespace
+
+WarpRectilinear::WarpRectilinear(std::vector<Coefficients> planes, double cx, double cy)
+    : fPlanes(std::move(planes)), fCX(cx), fCY(cy)
+{
+    if (fPlanes.empty() || fPlanes.size() > kMaxPlanes)
+        ThrowBadFormat("WarpRectilinear: " + std::to_string(fPlanes.size()) + " coefficient sets, 1 to 4 allowed");
+    for (const Coefficients& c : fPlanes) {
+        for (double k : c.kr)
+            CheckFinite(k, "a radial coefficient");
+        for (double k : c.kt)
+            CheckFinite(k, "a tangential coefficient");
+    }
+    CheckFinite(fCX, "the centre");
+    CheckFinite(fCY, "the centre");
+}
+
+WarpRectilinear WarpRectilinear::Parse(std::span<const uint8_t> params)
+{
+    if (params.size() < 4)
+        ThrowBadFormat("WarpRectilinear: parameters too short");
+    const uint32_t n = Get32(params.data(), ByteOrder::kBig);
+    if (n < 1 || n > kMaxPlanes)
+        ThrowBadFormat("WarpRectilinear: " + std::to_string(n) + " coefficient sets, 1 to 4 allowed");
+    if (params.size() != ParamBytes(n))
+        ThrowBadFormat("WarpRectilinear: " + std::to_string(params.size()) + " parameter bytes for " +
+                       std::to_string(n) + " sets, " + std::to_string(ParamBytes(n)) + " expected");
+
+    const uint8_t* p = params.data() + 4;
+    std::vector<Coefficients> planes(n);
+    for (Coefficients& c : planes) {
+        for (double& k : c.kr) {
+            k = GetDouble(p);
+            p += 8;
+        }
+        for (double& k : c.kt) {
+            k = GetDouble(p);
+            p += 8;
+        }
+    }
+    const double cx = GetDouble(p);
+    const double cy = GetDouble(p + 8);
+    return WarpRectilinear(std::move(planes), cx, cy);
+}
+
+WarpRectilinear WarpRectilinear::Parse(const Opcode& opcode)
+{
+    if (opcode.id != kOpcodeWarpRectilinear)
+        ThrowBadFormat("opcode " + std::to_string(opcode.id) + " is not WarpRectilinear");
+    return Parse(std::span<const uint8_t>(opcode.params));
+}
+
+std::vector<uint8_t> WarpRectilinear::Params() const
+{
+    std::vector<uint8_t> out;
+    out.reserve(ParamBytes(fPlanes.size()));
+    const auto n = static_cast<uint32_t>(fPlanes.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<uint8_t>(n >> shift));
+    for (const Coefficients& c : fPlanes) {
+        for (double k : c.kr)
+            PutDouble(out, k);
+        for (double k : c.kt)
+            PutDouble(out, k);
+    }
+    PutDouble(out, fCX);
+    PutDouble(out, fCY);
+    return out;
+}
+
+WarpRectilinear::Point WarpRectilinear::SourcePoint(uint32_t set, int32_t width, int32_t height, double pixelAspect,
+                                                    int32_t x, int32_t y) const
+{
+    const Coefficients& c = fPlanes[std::min<size_t>(set, fPlanes.size() - 1)];
+    const double w = static_cast<double>(width);
+    // The height in pixel widths.
+    const double h = static_cast<double>(height) / pixelAspect;
+    const double cx = fCX * w;
+    const double cy = fCY * h;
+    const double farX = std::max(cx, w - cx);
+    const double farY = std::max(cy, h - cy);
+    const double m = std::sqrt(farX * farX + farY * farY);
+
+    const double dx = (static_cast<double>(x) + 0.5 - cx) / m;
+    const double dy = ((static_cast<double>(y) + 0.5) / pixelAspect - cy) / m;
+    const double r2 = std::min(dx * dx + dy * dy, 1.0);
+    const double f = c.kr[0] + r2 * (c.kr[1] + r2 * (c.kr[2] + r2 * c.kr[3]));
+    const double tx = c.kt[0] * 2.0 * dx * dy + c.kt[1] * (r2 + 2.0 * dx * dx);
+    const double ty = c.kt[1] * 2.0 * dx * dy + c.kt[0] * (r2 + 2.0 * dy * dy);
+    return {cx + m * (f * dx + tx), (cy + m * (f * dy + ty)) * pixelAspect};
+}
+
+void WarpRectilinear::Apply(Host& /*host*/, Image& image, double pixelAspect) const
+{
+    if (!(std::isfinite(pixelAspect) && pixelAspect > 0.0))
+        ThrowBadFormat("WarpRectilinear: the pixel aspect ratio must be a positive number");
+    for (uint32_t p = 0; p < image.Planes(); ++p) {
+        if (image.Type() == PixelType::kUInt8)
+            WarpPlane<uint8_t>(*this, p, image.View8Of(p), pixelAspect, 255.0);
+        else
+            WarpPlane<uint16_t>(*this, p, image.View16Of(p), pixelAspect, 65535.0);
+    }
+}
+
+Opcode RewriteForOnePlane(const Opcode& opcode)
+{
+    const WarpRectilinear warp = WarpRectilinear::Parse(opcode);
+    if (warp.Planes() != 1 && warp.Planes() != 3)
+        ThrowBadFormat("WarpRectilinear: " + std::to_string(warp.Planes()) +
+                       " coefficient sets cannot be reduced to one plane");
+    Opcode out = opcode;
+    if (warp.Planes() == 3)
+        out.params = WarpRectilinear({warp.Plane(1)}, warp.CenterX(), warp.CenterY()).Params();
+    return out;
+}
+
+} // namespace dng

@@ -1,0 +1,81 @@
+// The WarpRectilinear opcode: a radial and tangential lens-distortion correction, one coefficient
+// set shared by all planes or one per colour plane.
+#pragma once
+
+#include "image.h"
+#include "opcode_list.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace dng {
+
+class Host;
+
+class WarpRectilinear {
+public:
+    static constexpr uint32_t kMaxPlanes = 4;
+
+    // Radial kr0..kr3 and tangential kt0, kt1 of one plane.
+    struct Coefficients {
+        std::array<double, 4> kr{1.0, 0.0, 0.0, 0.0};
+        std::array<double, 2> kt{0.0, 0.0};
+        friend bool operator==(const Coefficients&, const Coefficients&) = default;
+    };
+
+    // The parameters as stored (big-endian): N (LONG), N x {kr0 kr1 kr2 kr3 kt0 kt1} (DOUBLE), then
+    // the optical centre cx, cy (DOUBLE, fractions of the image width and height). Throws
+    // kErrorBadFormat unless N is 1..4, the byte count is exactly 4 + 48N + 16 and every number is
+    // finite.
+    static WarpRectilinear Parse(std::span<const uint8_t> params);
+    // The same for an opcode, which must be a WarpRectilinear one.
+    static WarpRectilinear Parse(const Opcode& opcode);
+
+    WarpRectilinear(std::vector<Coefficients> planes, double cx, double cy);
+
+    uint32_t Planes() const { return static_cast<uint32_t>(fPlanes.size()); }
+    const Coefficients& Plane(uint32_t i) const { return fPlanes.at(i); }
+    double CenterX() const { return fCX; }
+    double CenterY() const { return fCY; }
+
+    // The parameter bytes in the stored layout.
+    std::vector<uint8_t> Params() const;
+
+    // Where output pixel (x, y) of an image of the given size (at least 1 x 1) reads from, for coefficient set
+    // `set`. Positions are continuous with pixel (x, y) covering [x, x+1) x [y, y+1), so the
+    // returned point for an undistorted pixel is (x + 0.5, y + 0.5). pixelAspect is a stored
+    // pixel's width over its height: vertical distances are measured in pixel widths (divided by
+    // it) while the model is evaluated, so that the correction is radial on the real picture.
+    //     Cx = cx W, Cy = cy H, m = distance from (Cx, Cy) to the farthest image corner
+    //     dx = (px - Cx) / m, dy = (py - Cy) / m, r2 = min(dx^2 + dy^2, 1)
+    //     f = kr0 + kr1 r2 + kr2 r2^2 + kr3 r2^3
+    //     px' = Cx + m (f dx + kt0 2 dx dy + kt1 (r2 + 2 dx^2))
+    //     py' = Cy + m (f dy + kt1 2 dx dy + kt0 (r2 + 2 dy^2))
+    struct Point {
+        double x;
+        double y;
+    };
+    Point SourcePoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, int32_t x, int32_t y) const;
+
+    // Corrects the image in place: each output pixel is sampled with the Catmull-Rom bicubic at its
+    // source point (edge pixels repeat beyond the image), rounded and clamped. Plane i uses
+    // coefficient set min(i, N - 1); the image's own bounds are the frame of the model. Throws
+    // kErrorBadFormat for a pixel aspect that is not a positive finite number.
+    void Apply(Host& host, Image& image, double pixelAspect = 1.0) const;
+
+private:
+    std::vector<Coefficients> fPlanes;
+    double fCX;
+    double fCY;
+};
+
+// A WarpRectilinear opcode for a one-plane (monochrome) file made from a colour one. N = 1 is kept
+// as it is; N = 3 keeps only the green (middle) set: green lies between red and blue in wavelength,
+// so its distortion lies between theirs, and it holds half the photosites of a Bayer sensor.
+// Other plane counts have no plane that clearly stands for the whole image and throw
+// kErrorBadFormat, as does an opcode that is not a WarpRectilinear one. Version and flags are kept.
+Opcode RewriteForOnePlane(const Opcode& opcode);
+
+} // namespace dng
