@@ -190,6 +190,13 @@ void VrelNegative::AlignStage1ToPattern(dng::Host& host)
             ShiftPlane<uint8_t>(src.ConstView8Of(p), dst->View8Of(p), sx, sy);
     }
     fStage1Image = std::move(dst);
+    // The active area moves with its pixels, so that stage 2 and a written file still describe
+    // the same part of the scene (only the copied last row or column is new).
+    dng::LinearizationInfo& area = *GetLinearizationInfo();
+    area.fActiveArea.t -= sy;
+    area.fActiveArea.b -= sy;
+    area.fActiveArea.l -= sx;
+    area.fActiveArea.r -= sx;
 }
 
 // Square-law coded raw values (v stands for v * v / 4) made linear in place of the file's

@@ -258,9 +258,9 @@ TEST(VrelNegativeAlign, OddActiveAreaOriginsMoveTheImage)
         SCOPED_TRACE(testing::Message() << "active area origin " << c.active.t << "," << c.active.l);
         fixtures::DngSpec spec;
         spec.activeArea = c.active;
-        auto l = LoadSpec(spec, false);
-        VrelNegative& n = *l->neg;
         for (dng::PixelType type : {dng::PixelType::kUInt16, dng::PixelType::kUInt8}) {
+            auto l = LoadSpec(spec, false);
+            VrelNegative& n = *l->neg;
             const int32_t w = 7, h = 5;
             auto f = [&](int32_t x, int32_t y) {
                 return type == dng::PixelType::kUInt16 ? Coord(x, y) : uint32_t(y * 16 + x);
@@ -280,6 +280,9 @@ TEST(VrelNegativeAlign, OddActiveAreaOriginsMoveTheImage)
                     const int32_t sy = y + c.dy < h ? y + c.dy : h - 1;
                     ASSERT_EQ(At(after, x, y), f(sx, sy)) << "at " << x << "," << y;
                 }
+            // The active area moves with the pixels and now starts on the pattern.
+            const dng::Rect moved = n.GetLinearizationInfo()->fActiveArea;
+            EXPECT_EQ(moved, dng::Rect(c.active.t - c.dy, c.active.l - c.dx, c.active.b - c.dy, c.active.r - c.dx));
         }
     }
 }
