@@ -11,6 +11,8 @@
 #include "dng/info.h"
 #include "dng/negative.h"
 
+#include "platform/bitmap.h"
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -58,6 +60,21 @@ public:
     void CalcWhiteBalanceRatios(double kelvin);
 
     static bool LessUInt16(uint16_t a, uint16_t b) { return a < b; }
+
+    // --- Previews of the result (vrel_negative_previews.cpp) ---
+    // The stage-2 image through the gamma table into an 8-bit bitmap whose palette carries
+    // brightness and contrast; with clipping marks, clipped pixels are then marked in red.
+    void RenderPrecookedPreview(platform::Bitmap& bitmap, double scale, int16_t gammaIndex, int32_t brightness,
+                                int32_t contrast, bool clippingMarks);
+    // The same for a given image, never with clipping marks.
+    void RenderToolsPreview(platform::Bitmap& bitmap, double scale, const dng::Image& image, int16_t gammaIndex,
+                            int32_t brightness, int32_t contrast);
+    void DrawPrecookedBitmap(platform::Bitmap& bitmap, const dng::Image& image, int16_t gammaIndex,
+                             int32_t brightness, int32_t contrast);
+    void DrawClippingMarks(platform::Bitmap& bitmap, const dng::Image& mask);
+    static void ApplyPreviewPalette(platform::Bitmap& bitmap, int32_t brightness, int32_t contrast);
+    // An 8-bit one-plane rendering copied into a 24-bit bitmap.
+    void RenderCookedPreview(platform::Bitmap& bitmap, const dng::Image& rendered, double scale);
 
     // --- Passes (each in a source file of its own) ---
     // Wavelet noise reduction of plane 0 of a 16-bit image in place; sites: 0 every photosite,
