@@ -54,6 +54,27 @@ void OpcodeList::Clear()
     fOpcodes.clear();
 }
 
+void OpcodeList::SetOpcodes(std::vector<Opcode> opcodes)
+{
+    std::vector<uint8_t> bytes;
+    auto put = [&bytes](uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<uint8_t>(v >> shift));
+    };
+    if (!opcodes.empty()) {
+        put(static_cast<uint32_t>(opcodes.size()));
+        for (const Opcode& op : opcodes) {
+            put(op.id);
+            put(op.dngVersion);
+            put(op.flags);
+            put(static_cast<uint32_t>(op.params.size()));
+            bytes.insert(bytes.end(), op.params.begin(), op.params.end());
+        }
+    }
+    fBytes = std::move(bytes);
+    fOpcodes = std::move(opcodes);
+}
+
 uint32_t OpcodeList::MinVersion() const
 {
     uint32_t v = 0;

@@ -42,6 +42,8 @@ public:
     // not add up to the byte count.
     void Parse(std::span<const uint8_t> bytes);
     void Clear();
+    // Replaces the list by these opcodes and stores their bytes.
+    void SetOpcodes(std::vector<Opcode> opcodes);
 
     bool IsEmpty() const { return fOpcodes.empty(); }
     uint32_t Count() const { return static_cast<uint32_t>(fOpcodes.size()); }
