@@ -1,10 +1,17 @@
 #include "Class_dngconvert.h"
 
+#include "output_naming.h"
+
 #include "dng/error.h"
+#include "dng/warp_rectilinear.h"
+#include "platform/uuid.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
 #include <utility>
 
 namespace engine {
@@ -229,9 +236,243 @@ void DNGConvert::StageRawData(bool previewOnly)
         fNegative->ExpandSquareLaw();
 }
 
+// A pass of a method that this version does not have yet: the run ends with a message that
+// says so, never with a made-up result.
+class PassNotAvailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+void DNGConvert::Tell(const std::string& caption, const std::string& text, platform::MessageIcon icon)
+{
+    fUi.MessageBoxes().Show({text, caption, icon, platform::MessageButtons::kOk, true});
+}
+
+void DNGConvert::RegularPass(bool half)
+{
+    if (half)
+        fNegative->ExtractRegularHalf(fHost, fInfo, &fProgress);
+    else
+        fNegative->InterpolateRegular(&fProgress);
+}
+
+void DNGConvert::DeblurStep(double /*gain*/)
+{
+    if (fUi.KernelAnyCellSet())
+        throw PassNotAvailable("Deblurring");
+}
+
+DNGConvert::RunStep DNGConvert::RunMethodBlocks(bool previewOnly)
+{
+    (void)previewOnly;
+    const bool half = fUi.HalfSizeRun();
+    // Regular block: "Regular", or any method of a camera without colour filter array.
+    if (fMethod == 0 || fUi.BayerStripped()) {
+        if (fUi.BayerStripped())
+            throw PassNotAvailable("\"No interpolation [only for modified cameras]\"");
+        RegularPass(half);
+        if (Checkpoint())
+            return RunStep::kStopped;
+        DeblurStep(1.0);
+        if (Checkpoint())
+            return RunStep::kStopped;
+    }
+    static constexpr const char* kMethodNames[] = {"Regular", "RAW - Red", "RAW - Blue",
+                                                   "RGB - Red", "RGB - Green", "RGB - Blue"};
+    if (fMethod >= 1 && fMethod <= 5)
+        throw PassNotAvailable(std::string("The method \"") + kMethodNames[fMethod] + "\"");
+    if (fMethod < 0 || fMethod > 5)
+        throw dng::Error(dng::kErrorUnknown, "unknown conversion method");
+    return RunStep::kDone;
+}
+
+void DNGConvert::FinaliseConversion()
+{
+    fNegative->SetColorChannels(1);
+    fNegative->CopyMonoToStage1();
+    fNegative->BuildStage2Image(fHost);
+    // Clipped highlights of the result, for the clipping view of the precooked preview.
+    const dng::Image& result = *fNegative->Stage2Image();
+    auto mask = fHost.Make_dng_image(result.Width(), result.Height(), 1, dng::PixelType::kUInt8);
+    const dng::ConstView16 src = result.ConstView16Of(0);
+    const dng::View8 dst = mask->View8Of(0);
+    for (int32_t y = 0; y < src.height; ++y) {
+        const uint16_t* s = src.Row(y);
+        uint8_t* d = dst.Row(y);
+        for (int32_t x = 0; x < src.width; ++x)
+            d[x] = s[x] == 65535 ? 1 : 0;
+    }
+    fNegative->fClipImage = std::move(mask);
+}
+
+void DNGConvert::ShowResultPreview()
+{
+    platform::Bitmap& bitmap = fUi.ResultPreviewBitmap();
+    if (!fUi.CookedPreviewChosen()) {
+        fNegative->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(fUi.GammaIndex()), fUi.Brightness(),
+                                          fUi.Contrast(), fUi.ClippingView());
+        fUi.RefreshResultPreview();
+        return;
+    }
+    fUi.ProgressBar().SetPosition(0);
+    fUi.ProgressBar().Update();
+    fUi.StatusLabel().SetText("Rendering cooked preview, please wait...");
+    fUi.StatusLabel().Update();
+    VrelRender render(fHost, *fNegative);
+    // The gamma the user chose (not always 2.2).
+    render.SetFinalSpace(fUi.GammaIndex() == 1 ? dng::FinalSpace::kGrayGamma18 : dng::FinalSpace::kGrayGamma22);
+    render.SetFinalPixelType(dng::PixelType::kUInt8);
+    auto rendered = render.RenderImage();
+    fNegative->RenderCookedPreview(bitmap, *rendered, 1.0);
+    fUi.RefreshResultPreview();
+}
+
+void DNGConvert::PrepareOutputMetadata()
+{
+    const std::string version = "Version 0.9.83 beta";
+    VrelRender render(fHost, *fNegative);
+    render.SetFinalSpace(dng::FinalSpace::kSRGB);
+    render.SetFinalPixelType(dng::PixelType::kUInt8);
+    render.SetMaximumSize(VrelRender::kFilePreviewSize);
+    const dng::OpcodeList& lens = fNegative->GetOpcodeList(2);
+    fOutputPreview = lens.IsEmpty() ? render.RenderWithArgs2(fHost, *fNegative)
+                                    : render.RenderWithArgs3(fHost, *fNegative, lens.Opcodes()[0]);
+    fOutputPreviewInfo = dng::PreviewInfo{"Velloray", version, "Default", 2};
+
+    // The source's raw image once more, for its digest check, then the monochrome plane in its place.
+    fNegative->ReadStage1Image(fHost, *fStream, fInfo);
+    fNegative->ValidateRawImageDigest(fHost);
+    fNegative->SynchronizeMetadata();
+    fNegative->CopyMonoToStage1();
+
+    if (fCameraCode == 3 && fUi.LeicaTNoCorrection()) {
+        fNegative->GetOpcodeList(2).Clear();
+    } else if (!lens.IsEmpty()) {
+        // Lens corrections of one plane: a three-plane WarpRectilinear keeps one coefficient set;
+        // opcodes that cannot describe one plane are dropped.
+        std::vector<dng::Opcode> kept;
+        for (const dng::Opcode& op : lens.Opcodes()) {
+            if (op.id != dng::kOpcodeWarpRectilinear) {
+                kept.push_back(op);
+                continue;
+            }
+            try {
+                kept.push_back(dng::RewriteForOnePlane(op));
+            } catch (const dng::Error&) {
+            }
+        }
+        fNegative->GetOpcodeList(2).SetOpcodes(std::move(kept));
+    }
+    fNegative->ClearMosaicInfo();
+    fNegative->SetColorChannels(1);
+
+    // A new raw data identity: the first 16 characters of a UUID's text form, as bytes.
+    const std::string uuid = platform::NewUuidText();
+    std::array<uint8_t, 16> id{};
+    for (size_t i = 0; i < id.size(); ++i)
+        id[i] = static_cast<uint8_t>(uuid[i]);
+    fNegative->SetRawDataUniqueID(id);
+}
+
+int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
+{
+    if (!fNegative || !fOutputPreview)
+        throw dng::Error(dng::kErrorUnknown, "there is no result to write");
+    dng::WriteOptions options;
+    options.software = "Velloray 0.9.83";
+    options.sourcePath = fSourcePath;
+    dng::WriteMonochromeDng(path, *fNegative, fInfo, *fOutputPreview, fOutputPreviewInfo, options);
+    return kResultDone;
+}
+
+namespace {
+
+// Whether two paths name the same file, whatever their spelling (links, "..", letter case of a
+// case-insensitive file system).
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::error_code ec;
+    if (std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec))
+        return true;
+    const auto ca = std::filesystem::weakly_canonical(a, ec);
+    const auto cb = std::filesystem::weakly_canonical(b, ec);
+    return !ec && ca == cb;
+}
+
+constexpr const char* kSameAsSourceText =
+    "Whoa... that's a bug...\n\nDestination folder and filename are the same as the original...\n\n"
+    "This shouldn't happen because it would overwrite your original.\n\nThe result isn't stored.";
+
+} // namespace
+
+int32_t DNGConvert::NameAndWrite()
+{
+    const bool plugin = fUi.PluginMode();
+    if (!fUi.AutoSave() && !plugin)
+        return kResultDone;
+    const std::string folder = TrimBlanks(fUi.AutoSaveFolder());
+    std::error_code ec;
+    if (!plugin && !std::filesystem::is_directory(folder, ec)) {
+        Tell("Auto save",
+             "The result isn't stored: the auto-save folder \"" + folder +
+                 "\" does not exist.\n\nChoose another folder, or save the result by hand.",
+             platform::MessageIcon::kWarning);
+        return kResultDone;
+    }
+    if (plugin)
+        fSourceFileName = fUi.PluginPhotoPath();
+    if (!HasDngExtension(fSourceFileName)) {
+        Tell("Auto save",
+             "The result isn't stored: the name \"" + fSourceFileName +
+                 "\" does not end in .dng.\n\nSave the result by hand.",
+             platform::MessageIcon::kWarning);
+        return kResultDone;
+    }
+    fSourceFileName = InsertBeforeExtension(
+        fSourceFileName, MethodSuffix(fUi.MethodIndex(), fMethod, fUi.StrengthPosition(), fUi.StrengthMaximum()));
+
+    if (!plugin) {
+        const std::string target = (std::filesystem::path(folder) / fSourceFileName).string();
+        if (SameFile(fSourcePath, target)) {
+            Tell("Oops", kSameAsSourceText, platform::MessageIcon::kWarning);
+            return kResultStopped;
+        }
+        WriteMonochromeDng(target);
+        return kResultDone;
+    }
+
+    const std::string name = fSourceFileName;
+    if (SameFile(fSourcePath, name)) {
+        Tell("Oops", kSameAsSourceText, platform::MessageIcon::kWarning);
+        return kResultStopped;
+    }
+    const std::string candidate = FirstFreeName(name, [](const std::string& n) {
+        std::error_code e;
+        return std::filesystem::exists(n, e);
+    });
+    WriteMonochromeDng(candidate);
+    // The note that tells the host application where the result is: the path alone, no line end.
+    const std::filesystem::path note = std::filesystem::temp_directory_path(ec) / "__exportfromvelloray.txt";
+    bool noted = false;
+    if (!ec) {
+        std::ofstream out(note, std::ios::binary | std::ios::trunc);
+        out.write(candidate.data(), static_cast<std::streamsize>(candidate.size()));
+        out.close();
+        noted = static_cast<bool>(out);
+    }
+    if (!noted)
+        Tell("Velloray error",
+             "The result was written to\n" + candidate + "\nbut the note for Lightroom could not be written.",
+             platform::MessageIcon::kWarning);
+    return kResultDone;
+}
+
 int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
 {
     try {
+        if (!fNegative || !fStream)
+            throw dng::Error(dng::kErrorUnknown, "no photo is open");
+        // 1. Set-up.
         fNegative->CalcWhiteBalanceRatios(fUi.KelvinFromSlider());
         fNegative->fFixDeadPixels = fUi.FixDeadPixels();
         // The registered dead pixels of the body that took this photo (its own serial number),
@@ -244,13 +485,40 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
             fUi.ClearResultPreview();
         fProgress.ResetSteps();
         fProgress.Bind(&fUi.ProgressBar(), &fUi.StatusLabel(), [this] { fUi.ProcessMessages(); });
-        if (CheckCancelled())
+
+        // 2 to 6. The method blocks.
+        if (RunMethodBlocks(previewOnly) == RunStep::kStopped)
             return kResultStopped;
-        return kResultDone;
+
+        // 7. Finalise.
+        if (Checkpoint())
+            return kResultStopped;
+        FinaliseConversion();
+
+        // 8. A preview run ends here.
+        if (previewOnly)
+            return kResultDone;
+
+        // 9. The kept result.
+        fResultCopy = fNegative->Stage2Image()->Clone();
+        fResultReady = true;
+
+        // 10. The result on screen, unless several files are converted.
+        if (!fUi.BatchRunning())
+            ShowResultPreview();
+
+        // 11 to 13. Metadata, then name and write.
+        PrepareOutputMetadata();
+        fUi.SetResultUnsaved();
+        return NameAndWrite();
+    } catch (const PassNotAvailable& e) {
+        fResultReady = false;
+        Tell("Not available", std::string(e.what()) + " is not available in this version of Velloray.\n\nNothing was converted.",
+             platform::MessageIcon::kInformation);
+        return kResultStopped;
     } catch (const std::exception&) {
         fResultReady = false;
-        fUi.MessageBoxes().Show({"Whoa... that's a bug...\n\nFailed to process this DNG...", "Oops",
-                                 platform::MessageIcon::kWarning, platform::MessageButtons::kOk, true});
+        Tell("Oops", "Whoa... that's a bug...\n\nFailed to process this DNG...", platform::MessageIcon::kWarning);
         return kResultStopped;
     }
 }

@@ -4,10 +4,12 @@
 #pragma once
 
 #include "Class_vrel_host.h"
+#include "Class_vrel_render.h"
 #include "engine_ui.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
 
+#include "dng/dng_writer.h"
 #include "dng/image.h"
 #include "dng/info.h"
 #include "dng/stream.h"
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -38,10 +41,30 @@ public:
     // Puts the negative back into the state of a photo freshly read: metadata re-parsed, the raw
     // image present and staged for the whole image or the tools-preview crop.
     void StageRawData(bool previewOnly);
+    // Runs the chosen method on the open photo: 1 when the run completed, 0 when it was cancelled,
+    // refused or failed.
     int32_t ConvertToMonochrome(bool previewOnly);
+    // The result as the negative's stage-2 image: one channel, stage 1 := the working image.
+    void FinaliseConversion();
+    // Writes the negative as a monochrome DNG at path (atomically). Throws dng::Error.
+    int32_t WriteMonochromeDng(const std::string& path);
     // True once per cancel request; the negative is gone afterwards.
     bool CheckCancelled();
     void RestoreStage2Image();
+
+    // Previews of the result (nothing without a result).
+    void ShowPrecookedPreview(platform::Bitmap& bitmap, uint16_t gammaIndex, int32_t brightness, int32_t contrast);
+    void ShowPrecookedPreviewClipping(platform::Bitmap& bitmap, uint16_t gammaIndex, int32_t brightness,
+                                      int32_t contrast);
+    void ApplyPreviewPalette(platform::Bitmap& bitmap, uint16_t gammaIndex, int32_t brightness, int32_t contrast);
+    void ShowCookedPreview(platform::Bitmap& bitmap, uint16_t gammaIndex);
+    // The tools preview's run: the noise settings, a preview-only conversion of its crop, then the
+    // precooked or cooked picture of it. Draws nothing when the run did not complete.
+    void NoiseReductionPreview(platform::Bitmap& bitmap, int32_t regular, int32_t red, int32_t blue, int32_t detail,
+                               int32_t balance);
+    // Stages the raw data afresh and lists the dead-pixel candidates of a rectangle.
+    std::vector<PixelPoint> FindDeadPixels(int32_t column, int32_t row, int32_t height, int32_t width,
+                                           int32_t threshold);
 
     // The camera code of a trimmed unique camera model, or -1 for a model outside the table.
     static int32_t CameraCodeOf(const std::string& trimmedModel);
@@ -68,16 +91,28 @@ public:
     int32_t fStrengthRed = 0;
     int32_t fStrengthBlue = 0;
     ProgressReporter fProgress;
+    std::unique_ptr<dng::Image> fOutputPreview;
+    dng::PreviewInfo fOutputPreviewInfo;
 
     // How many times the raw pixels were decoded from a file (tests: once per photo).
     int32_t RawDecodeCount() const { return fRawDecodes; }
 
 private:
+    enum class RunStep { kDone, kStopped };
+    RunStep RunMethodBlocks(bool previewOnly);
+    bool Checkpoint() { return CheckCancelled(); }
+    void RegularPass(bool half);
+    void DeblurStep(double gain);
+    void ShowResultPreview();
+    void PrepareOutputMetadata();
+    int32_t NameAndWrite();
+    void Tell(const std::string& caption, const std::string& text, platform::MessageIcon icon);
     void DropNegative();
     std::unique_ptr<VrelNegative> MakeNegative();
 
     EngineUi& fUi;
     int32_t fRawDecodes = 0;
+    int32_t fCookedGamma = -1;
 };
 
 } // namespace engine

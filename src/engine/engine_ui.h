@@ -55,6 +55,12 @@ public:
     virtual int Brightness() const = 0;
     virtual int Contrast() const = 0;
     virtual bool ClippingView() const = 0;
+    virtual bool AutoSave() const = 0;                  // "Auto save result"
+    virtual std::string AutoSaveFolder() const = 0;     // the folder label's caption
+    virtual bool LeicaTNoCorrection() const = 0;        // "For Leica T: save without lens correction"
+    // Plug-in mode and the photo path given on the command line.
+    virtual bool PluginMode() const = 0;
+    virtual std::string PluginPhotoPath() const = 0;
 
     // --- Main window: what the engine shows ---
     virtual void SetModelLabel(const std::string& text) = 0;        // lbModel
@@ -88,6 +94,7 @@ public:
     virtual int ToolsCropRow() const = 0;
     virtual int ToolsZoomPercent() const = 0;
     virtual int ToolsGammaIndex() const = 0;
+    virtual bool ToolsPreviewPrecooked() const = 0;
     virtual void ResetToolsPreviewImages() = 0;
     virtual void ResetToolsPreviewSliders() = 0;
     // Ranges of the deblurring sliders: masking up to the white level, the dark and bright

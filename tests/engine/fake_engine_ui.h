@@ -66,6 +66,8 @@ public:
     int gradientDirection = 0;
     double gradientPercent = 50.0;
     std::map<std::string, std::vector<engine::PixelPoint>> deadPixels; // by serial number
+    bool autoSave = false, leicaTNoCorrection = false, pluginMode = false, toolsPrecooked = true;
+    std::string autoSaveFolder = "(no folder)", pluginPhotoPath;
 
     // What the engine did.
     std::string modelLabel = "(none)", temperatureLabel = "(none)";
@@ -106,6 +108,11 @@ public:
     int Brightness() const override { return brightness; }
     int Contrast() const override { return contrast; }
     bool ClippingView() const override { return clipping; }
+    bool AutoSave() const override { return autoSave; }
+    std::string AutoSaveFolder() const override { return autoSaveFolder; }
+    bool LeicaTNoCorrection() const override { return leicaTNoCorrection; }
+    bool PluginMode() const override { return pluginMode; }
+    std::string PluginPhotoPath() const override { return pluginPhotoPath; }
 
     void SetModelLabel(const std::string& t) override { modelLabel = t; }
     void SetTemperatureLabel(const std::string& t) override { temperatureLabel = t; }
@@ -144,6 +151,7 @@ public:
     int ToolsCropRow() const override { return cropRow; }
     int ToolsZoomPercent() const override { return zoom; }
     int ToolsGammaIndex() const override { return toolsGamma; }
+    bool ToolsPreviewPrecooked() const override { return toolsPrecooked; }
     void SetDeblurSliderMaxima(int masking, int localization) override
     {
         maskingMax = masking;
