@@ -84,8 +84,10 @@ void LinearizePlane(PlaneView<const T> src, View16 dst, const LinearizationInfo&
 
 std::unique_ptr<Image> BuildLinearImage(Host& host, const Image& stage1, const LinearizationInfo& info)
 {
-    const Rect area = info.fActiveArea;
-    if (area.IsEmpty() || area.t < 0 || area.l < 0 || !stage1.Bounds().Contains(area))
+    // A result smaller than the raw image it came from (a half-size plane) keeps the part of the
+    // active area that it covers.
+    const Rect area = info.fActiveArea.t < 0 || info.fActiveArea.l < 0 ? Rect() : Intersect(info.fActiveArea, stage1.Bounds());
+    if (area.IsEmpty())
         ThrowBadFormat("active area does not lie inside the raw image");
     if (stage1.Planes() > LinearizationInfo::kMaxPlanes)
         ThrowBadFormat("too many planes");

@@ -523,6 +523,84 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
     }
 }
 
+// The preview entry points need the result itself (the stage-2 image), not only a negative: a
+// refused or cancelled photo has a negative without one, or none at all.
+void DNGConvert::ShowPrecookedPreview(platform::Bitmap& bitmap, uint16_t gammaIndex, int32_t brightness,
+                                      int32_t contrast)
+{
+    if (!fNegative || !fNegative->Stage2Image())
+        return;
+    fNegative->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(gammaIndex), brightness, contrast, false);
+}
+
+void DNGConvert::ShowPrecookedPreviewClipping(platform::Bitmap& bitmap, uint16_t gammaIndex, int32_t brightness,
+                                              int32_t contrast)
+{
+    if (!fNegative || !fNegative->Stage2Image())
+        return;
+    fNegative->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(gammaIndex), brightness, contrast,
+                                      fUi.ClippingView());
+}
+
+void DNGConvert::ApplyPreviewPalette(platform::Bitmap& bitmap, uint16_t /*gammaIndex*/, int32_t brightness,
+                                     int32_t contrast)
+{
+    if (!fNegative)
+        return;
+    VrelNegative::ApplyPreviewPalette(bitmap, brightness, contrast);
+}
+
+void DNGConvert::ShowCookedPreview(platform::Bitmap& bitmap, uint16_t gammaIndex)
+{
+    if (!fNegative || !fNegative->Stage2Image())
+        return;
+    if (!fCookedCache || fCookedGamma != gammaIndex) {
+        fUi.StatusLabel().SetText("Rendering cooked preview, please wait...");
+        fUi.StatusLabel().Update();
+        VrelRender render(fHost, *fNegative);
+        render.SetFinalSpace(gammaIndex == 1 ? dng::FinalSpace::kGrayGamma18 : dng::FinalSpace::kGrayGamma22);
+        render.SetFinalPixelType(dng::PixelType::kUInt8);
+        fCookedCache = render.RenderImage();
+        fCookedGamma = gammaIndex;
+    }
+    fNegative->RenderCookedPreview(bitmap, *fCookedCache, 1.0);
+}
+
+void DNGConvert::NoiseReductionPreview(platform::Bitmap& bitmap, int32_t regular, int32_t red, int32_t blue,
+                                       int32_t detail, int32_t balance)
+{
+    if (!fNegative || !fStream)
+        return;
+    fNegative->fNoiseRegular = regular;
+    fNegative->fNoiseRed = red;
+    fNegative->fNoiseBlue = blue;
+    fNegative->fNoiseDetail = detail;
+    fNegative->fNoiseBalance = balance;
+    // A cancelled run frees the negative; a failed one leaves no result: nothing to draw then.
+    if (ConvertToMonochrome(true) != kResultDone || !fNegative || !fNegative->Stage2Image())
+        return;
+    const double zoom = fUi.ToolsZoomPercent() * 0.01;
+    const int16_t gamma = static_cast<int16_t>(fUi.ToolsGammaIndex());
+    if (fUi.ToolsPreviewPrecooked()) {
+        fNegative->RenderToolsPreview(bitmap, zoom, *fNegative->Stage2Image(), gamma, fUi.Brightness(),
+                                      fUi.Contrast());
+        return;
+    }
+    VrelRender render(fHost, *fNegative);
+    render.SetFinalSpace(gamma == 1 ? dng::FinalSpace::kGrayGamma18 : dng::FinalSpace::kGrayGamma22);
+    render.SetFinalPixelType(dng::PixelType::kUInt8);
+    fNegative->RenderCookedPreview(bitmap, *render.RenderImage(), zoom);
+}
+
+std::vector<PixelPoint> DNGConvert::FindDeadPixels(int32_t column, int32_t row, int32_t height, int32_t width,
+                                                   int32_t threshold)
+{
+    if (!fNegative || !fStream)
+        return {};
+    StageRawData(false);
+    return fNegative->FindDeadPixels(row, column, height, width, threshold);
+}
+
 bool DNGConvert::CheckCancelled()
 {
     if (!fCancelRequest)

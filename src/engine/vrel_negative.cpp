@@ -255,6 +255,13 @@ void VrelNegative::CropStage1(dng::Host& host, int32_t left, int32_t top, int32_
             CopyRect<uint8_t>(src.ConstView8Of(p).Sub(rect), dst->View8Of(p));
     }
     fStage1Image = std::move(dst);
+    // The active area in the crop's coordinates, so that a result of the crop can be linearized.
+    if (dng::LinearizationInfo* lin = GetLinearizationInfo()) {
+        const dng::Rect a = lin->fActiveArea;
+        const dng::Rect moved(a.t - top, a.l - left, a.b - top, a.r - left);
+        const dng::Rect inside = dng::Intersect(moved, dng::Rect(height, width));
+        lin->fActiveArea = inside.IsEmpty() ? dng::Rect(height, width) : inside;
+    }
 }
 
 void VrelNegative::ReleaseBuffers()

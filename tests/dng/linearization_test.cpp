@@ -117,8 +117,14 @@ TEST(Linearization, RefusesImpossibleAreasAndLevels)
     dng::Host host;
     auto img = Ramp(4, 4, 1);
     dng::LinearizationInfo outside = Info(4, 4, 0, 100);
-    outside.fActiveArea = dng::Rect(0, 0, 5, 4);
+    outside.fActiveArea = dng::Rect(5, 0, 9, 4);
     EXPECT_THROW(dng::BuildLinearImage(host, *img, outside), dng::Error);
+    // An area reaching past a smaller (half-size) result keeps the part the result covers.
+    dng::LinearizationInfo larger = Info(4, 4, 0, 100);
+    larger.fActiveArea = dng::Rect(1, 0, 8, 8);
+    auto clipped = dng::BuildLinearImage(host, *img, larger);
+    EXPECT_EQ(clipped->Width(), 4);
+    EXPECT_EQ(clipped->Height(), 3);
     EXPECT_THROW(dng::BuildLinearImage(host, *img, Info(4, 4, 100, 100)), dng::Error);
     dng::LinearizationInfo pattern = Info(4, 4, 0, 100);
     pattern.fBlackLevelRepeatRows = 9;

@@ -1,0 +1,294 @@
+// Whole conversions through the driver: the written file, its name, the plug-in note, the
+// refusals and the cancel checkpoints.
+#include "engine/Class_dngconvert.h"
+#include "fake_engine_ui.h"
+#include "fixtures/dng_fixture.h"
+#include "fixtures/samples.h"
+
+#include "dng/host.h"
+#include "dng/info.h"
+#include "dng/negative.h"
+#include "dng/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using enginetest::FakeEngineUi;
+
+// A folder of its own for each test, removed afterwards.
+class Conversion : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() /
+              ("velloray-conv-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "out");
+        ui.autoSave = true;
+        ui.autoSaveFolder = (dir / "out").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // A copy of a fixture or a sample as the source photo.
+    std::string Source(const std::vector<uint8_t>& bytes, const std::string& name)
+    {
+        const fs::path p = dir / name;
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return p.string();
+    }
+    std::string SampleSource(const std::string& sample)
+    {
+        const fs::path p = dir / sample;
+        fs::copy_file(fixtures::SamplePath(sample), p);
+        return p.string();
+    }
+    std::vector<std::string> Written() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir / "out"))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir;
+    FakeEngineUi ui;
+};
+
+struct ReadBack {
+    std::unique_ptr<dng::FileStream> stream;
+    dng::Host host;
+    dng::Info info;
+    std::unique_ptr<dng::Negative> negative;
+};
+
+std::unique_ptr<ReadBack> Read(const std::string& path)
+{
+    auto r = std::make_unique<ReadBack>();
+    r->stream = std::make_unique<dng::FileStream>(path);
+    r->info.Parse(r->host, *r->stream);
+    r->info.PostParse(r->host);
+    EXPECT_TRUE(r->info.IsValidDNG()) << r->info.ValidityProblem();
+    r->negative = r->host.Make_dng_negative();
+    r->negative->Parse(r->host, *r->stream, r->info);
+    r->negative->PostParse(r->host, *r->stream, r->info);
+    r->negative->ReadStage1Image(r->host, *r->stream, r->info);
+    return r;
+}
+
+TEST_F(Conversion, RegularWritesAMonochromeFileWithItsPreviewAndIdentity)
+{
+    const std::string src = SampleSource("m9-16bit-rggb.dng");
+    engine::DNGConvert convert(ui);
+    ASSERT_EQ(convert.OpenAndIdentify(src, "m9-16bit-rggb.dng"), 1);
+    ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+    EXPECT_TRUE(convert.fResultReady);
+    ASSERT_EQ(Written(), std::vector<std::string>{"m9-16bit-rggb-M.dng"});
+    EXPECT_EQ(ui.resultUnsaved, 1);
+    EXPECT_EQ(ui.resultPreview.Width(), 2000);
+    EXPECT_EQ(ui.resultPreview.Format(), platform::PixelFormat::k8Bit);
+
+    auto r = Read((dir / "out" / "m9-16bit-rggb-M.dng").string());
+    const dng::Negative& n = *r->negative;
+    EXPECT_EQ(n.ColorChannels(), 1u);
+    EXPECT_EQ(n.GetMosaicInfo(), nullptr);
+    EXPECT_EQ(n.ModelName(), "M9 Digital Camera");
+    const dng::Image& written = *n.Stage1Image();
+    const dng::Image& result = *convert.fNegative->Stage1Image();
+    ASSERT_EQ(written.Width(), result.Width());
+    for (int32_t y : {0, 700, 1333})
+        for (int32_t x : {0, 999, 1999})
+            EXPECT_EQ(written.Row16(y)[x], result.Row16(y)[x]);
+    // The preview of a 3:2 photo, and an identity of the form 8 hex digits, '-', 4, '-', 2.
+    const dng::IfdInfo& ifd0 = r->info.Ifds()[0];
+    EXPECT_EQ(ifd0.width, 320u);
+    EXPECT_EQ(ifd0.height, 213u);
+    ASSERT_TRUE(n.RawDataUniqueID().has_value());
+    const auto id = *n.RawDataUniqueID();
+    EXPECT_EQ(id[8], '-');
+    EXPECT_EQ(id[13], '-');
+    for (size_t i : {0u, 7u, 9u, 12u, 14u, 15u})
+        EXPECT_TRUE(std::isxdigit(id[i]) && !std::isupper(id[i]));
+
+    // A second conversion replaces the first output and gets another identity.
+    ASSERT_EQ(convert.OpenAndIdentify(src, "m9-16bit-rggb.dng"), 1);
+    auto again = Read((dir / "out" / "m9-16bit-rggb-M.dng").string());
+    EXPECT_NE(*again->negative->RawDataUniqueID(), id);
+}
+
+TEST_F(Conversion, HalfSizeAndLeicaLensCorrection)
+{
+    const std::string src = SampleSource("leica-t-warp.dng");
+    ui.halfSize = true;
+    engine::DNGConvert convert(ui);
+    ASSERT_EQ(convert.OpenAndIdentify(src, "leica-t-warp.dng"), 1);
+    ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+    auto half = Read((dir / "out" / "leica-t-warp-M.dng").string());
+    EXPECT_EQ(half->negative->Stage1Image()->Width(), 1200);
+    EXPECT_EQ(half->negative->Stage1Image()->Height(), 800);
+    // The lens correction stays, for one plane.
+    ASSERT_EQ(half->negative->GetOpcodeList(2).Count(), 1u);
+    EXPECT_EQ(half->negative->GetOpcodeList(2).Opcodes()[0].params.size(), 4u + 48u + 16u);
+
+    ui.halfSize = false;
+    ui.leicaTNoCorrection = true;
+    ASSERT_EQ(convert.OpenAndIdentify(src, "leica-t-warp.dng"), 1);
+    auto full = Read((dir / "out" / "leica-t-warp-M.dng").string());
+    EXPECT_TRUE(full->negative->GetOpcodeList(2).IsEmpty());
+    EXPECT_EQ(full->negative->Stage1Image()->Width(), 2400);
+}
+
+TEST_F(Conversion, PluginModeCountsAndLeavesANote)
+{
+    const std::string src = Source(fixtures::MakeDng([] {
+                                       fixtures::DngSpec s;
+                                       s.uniqueCameraModel = "Nikon D800";
+                                       return s;
+                                   }()).bytes,
+                                   "x.dng");
+    ui.autoSave = false;
+    ui.pluginMode = true;
+    ui.pluginPhotoPath = src;
+    std::ofstream(dir / "x-M.dng") << "taken";
+    std::ofstream(dir / "x-M-2.dng") << "taken";
+    engine::DNGConvert convert(ui);
+    ASSERT_EQ(convert.OpenAndIdentify(src, "x.dng"), 1);
+    ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+    const std::string expected = (dir / "x-M-3.dng").string();
+    EXPECT_TRUE(fs::exists(expected));
+    std::ifstream note(fs::temp_directory_path() / "__exportfromvelloray.txt", std::ios::binary);
+    const std::string noted((std::istreambuf_iterator<char>(note)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(noted, expected); // the path alone, no line end
+    std::ifstream taken(dir / "x-M.dng");
+    std::string first;
+    taken >> first;
+    EXPECT_EQ(first, "taken");
+}
+
+TEST_F(Conversion, NothingIsWrittenOverTheSourceOrWithoutAFolder)
+{
+    // The plug-in photo path names x.dng while the open photo is x-M.dng itself.
+    fixtures::DngSpec spec;
+    spec.uniqueCameraModel = "Nikon D800";
+    const auto bytes = fixtures::MakeDng(spec).bytes;
+    const std::string src = Source(bytes, "x-M.dng");
+    ui.autoSave = false;
+    ui.pluginMode = true;
+    ui.pluginPhotoPath = (dir / "x.dng").string();
+    engine::DNGConvert convert(ui);
+    ASSERT_EQ(convert.OpenAndIdentify(src, "x-M.dng"), 1);
+    ASSERT_EQ(ui.boxes.shown.size(), 1u);
+    EXPECT_EQ(ui.boxes.shown[0].caption, "Oops");
+    EXPECT_NE(ui.boxes.shown[0].text.find("The result isn't stored."), std::string::npos);
+    std::ifstream original(src, std::ios::binary);
+    const std::vector<uint8_t> after((std::istreambuf_iterator<char>(original)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(after, bytes);
+
+    // Auto save into a folder that does not exist, or from a name without .dng: told, not silent.
+    ui.pluginMode = false;
+    ui.autoSave = true;
+    ui.autoSaveFolder = (dir / "missing").string();
+    ASSERT_EQ(convert.OpenAndIdentify(src, "x-M.dng"), 1);
+    ASSERT_EQ(ui.boxes.shown.size(), 2u);
+    EXPECT_EQ(ui.boxes.shown[1].caption, "Auto save");
+    EXPECT_TRUE(convert.fResultReady); // the result can still be saved by hand
+    ui.autoSaveFolder = (dir / "out").string();
+    const std::string tif = Source(bytes, "y.tif");
+    ASSERT_EQ(convert.OpenAndIdentify(tif, "y.tif"), 1);
+    ASSERT_EQ(ui.boxes.shown.size(), 3u);
+    EXPECT_EQ(ui.boxes.shown[2].caption, "Auto save");
+    EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(Conversion, CancelAtAnyCheckpointLeavesNoFile)
+{
+    fixtures::DngSpec spec;
+    spec.uniqueCameraModel = "Nikon D800";
+    spec.width = 256;
+    spec.height = 240;
+    spec.rowsPerStrip = 240;
+    const std::string src = Source(fixtures::MakeDng(spec).bytes, "c.dng");
+    engine::DNGConvert convert(ui);
+    for (int pumpsBeforeCancel : {0, 1, 2}) {
+        SCOPED_TRACE(pumpsBeforeCancel);
+        int pumps = 0;
+        ui.onPump = [&] {
+            if (pumps++ == pumpsBeforeCancel) {
+                convert.fCancelRequest = true;
+                if (convert.fNegative)
+                    convert.fNegative->fCancelRequested = true;
+            }
+        };
+        ASSERT_EQ(convert.OpenAndIdentify(src, "c.dng"), 1);
+        EXPECT_EQ(convert.fNegative, nullptr);
+        EXPECT_FALSE(convert.fResultReady);
+        EXPECT_EQ(ui.status.text, "Cancelled...");
+        EXPECT_TRUE(Written().empty());
+    }
+}
+
+TEST_F(Conversion, MethodsWithoutTheirPassesSaySoAndPreviewRunsDrawOnlyAfterSuccess)
+{
+    const std::string src = SampleSource("d200-grbg.dng");
+    engine::DNGConvert convert(ui);
+    convert.fMethod = 3;
+    ui.method = 3;
+    ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
+    ASSERT_EQ(ui.boxes.shown.size(), 1u);
+    EXPECT_EQ(ui.boxes.shown[0].caption, "Not available");
+    EXPECT_NE(ui.boxes.shown[0].text.find("RGB - Red"), std::string::npos);
+    EXPECT_FALSE(convert.fResultReady);
+    EXPECT_TRUE(Written().empty());
+
+    // A tools-preview run of a method that cannot run draws nothing.
+    platform::Bitmap picture;
+    convert.NoiseReductionPreview(picture, 0, 0, 0, 0, 100);
+    EXPECT_TRUE(picture.IsEmpty());
+
+    // With "Regular" it draws the crop, and the kept result and its flag are left alone.
+    convert.fMethod = 0;
+    ui.method = 0;
+    ui.autoSave = false;
+    ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
+    ASSERT_TRUE(convert.fResultReady);
+    const uint16_t kept = convert.fResultCopy->Row16(10)[10];
+    convert.NoiseReductionPreview(picture, 0, 0, 0, 0, 100);
+    EXPECT_EQ(picture.Width(), 512);
+    EXPECT_EQ(picture.Height(), 368);
+    EXPECT_TRUE(convert.fResultReady);
+    EXPECT_EQ(convert.fResultCopy->Row16(10)[10], kept);
+    convert.RestoreStage2Image();
+    EXPECT_EQ(convert.fNegative->Stage2Image()->Width(), 1600);
+}
+
+TEST_F(Conversion, CookedPreviewUsesTheChosenGammaAndIsCached)
+{
+    const std::string src = SampleSource("d200-grbg.dng");
+    ui.cooked = true;
+    ui.gamma = 1;
+    ui.autoSave = false;
+    engine::DNGConvert convert(ui);
+    ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
+    ASSERT_EQ(ui.resultPreview.Format(), platform::PixelFormat::k24Bit);
+    const uint8_t gamma18 = ui.resultPreview.ScanLine(500)[3 * 800];
+    platform::Bitmap b;
+    convert.ShowCookedPreview(b, 0);
+    const uint8_t gamma22 = b.ScanLine(500)[3 * 800];
+    convert.ShowCookedPreview(b, 1);
+    EXPECT_EQ(b.ScanLine(500)[3 * 800], gamma18);
+    EXPECT_NE(gamma18, gamma22);
+    // Entry points without a result do nothing.
+    engine::DNGConvert fresh(ui);
+    platform::Bitmap empty;
+    fresh.ShowCookedPreview(empty, 0);
+    fresh.ShowPrecookedPreview(empty, 0, 0, 0);
+    EXPECT_TRUE(empty.IsEmpty());
+}
+
+} // namespace
