@@ -81,7 +81,7 @@ void VrelNegative::EqualizeG2Pixels(RowTable& rows, const dng::Image& buffer, in
                 }
                 const double e3 = verticalCheck ? double(std::abs(int32_t(up[c]) - int32_t(down[c]))) : 0.0;
                 const int32_t q = tableUp[c + 1];
-                if (!(double(std::abs(p - q)) < t && e1 < t && e2 < t && e3 < t))
+                if (!(double(std::abs(p - q)) < t && q <= p && e1 < t && e2 < t && e3 < t))
                     continue;
                 double m;
                 if (g2Spread > g1)

@@ -111,7 +111,7 @@ TEST(EqualizeG2, ChoosesTheDiagonalPairThatVariesLeast)
     };
     {
         // |D2 - D3| > |D1 - D4|: the D1 / D4 pair, mean 1000.5 kept without its fraction.
-        auto img = build(1000, 995, 1005, 1001, 1002);
+        auto img = build(1000, 994, 1010, 1001, 1002);
         RowTable rows = TableOf(neg, *img);
         neg.EqualizeG2Pixels(rows, *img, 1850, true);
         EXPECT_EQ(rows.Row(5)[4], 1000);
@@ -146,6 +146,12 @@ TEST(EqualizeG2, LeavesSitesThatFailATest)
     auto darker = GreenField(neg, 10, 10, 1000);
     darker->View16Of(0).Row(5)[4] = 999;
     EXPECT_EQ(run(*darker, 3500, true), 999);
+
+    // Darker than the upper-right G1 only.
+    auto belowUpperRight = GreenField(neg, 10, 10, 1000);
+    belowUpperRight->View16Of(0).Row(5)[4] = 1010;
+    belowUpperRight->View16Of(0).Row(4)[5] = 1012;
+    EXPECT_EQ(run(*belowUpperRight, 3500, true), 1010);
 
     // Value 0: the threshold is 0 and nothing changes.
     auto bright = GreenField(neg, 10, 10, 1000);
