@@ -129,6 +129,13 @@ const IfdInfo& Info::MainIfd() const
     return fIfds[static_cast<size_t>(fMainIndex)];
 }
 
+IfdInfo& Info::MutableMainIfd()
+{
+    if (fMainIndex < 0 || static_cast<size_t>(fMainIndex) >= fIfds.size())
+        ThrowBadFormat("the file has no main raw image");
+    return fIfds[static_cast<size_t>(fMainIndex)];
+}
+
 std::string Info::ValidityProblem() const
 {
     const SharedInfo& s = fShared;

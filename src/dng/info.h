@@ -34,6 +34,8 @@ public:
     int32_t MainIndex() const { return fMainIndex; }
     // Throws kErrorBadFormat when there is no main raw directory.
     const IfdInfo& MainIfd() const;
+    // The same, for passes that change the geometry of the main image (the half-size passes).
+    IfdInfo& MutableMainIfd();
     const SharedInfo& Shared() const { return fShared; }
     bool HasExif() const { return fHasExif; }
     const ExifInfo& Exif() const { return fExif; }

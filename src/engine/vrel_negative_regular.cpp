@@ -500,8 +500,7 @@ void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, Progress
     // Black-level deltas: half as many, one for every second row (column), in the parsed
     // structure and in the linearization info alike, so that counts and values agree.
     if (info.MainIndex() >= 0 && size_t(info.MainIndex()) < info.Ifds().size()) {
-        // Info hands out its directories read-only; the object itself is ours to change.
-        auto& raw = const_cast<dng::IfdInfo&>(info.Ifds()[size_t(info.MainIndex())]);
+        dng::IfdInfo& raw = info.MutableMainIfd();
         if (!raw.blackLevelDeltaH.empty()) {
             const size_t count = raw.blackLevelDeltaH.size() >> 1;
             raw.blackLevelDeltaH = EvenIndexValues(raw.blackLevelDeltaH, count);
