@@ -382,6 +382,7 @@ int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
     options.software = "Velloray 0.9.83";
     options.sourcePath = fSourcePath;
     dng::WriteMonochromeDng(path, *fNegative, fInfo, *fOutputPreview, fOutputPreviewInfo, options);
+    fWrittenPath = path;
     return kResultDone;
 }
 
@@ -472,6 +473,8 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
     try {
         if (!fNegative || !fStream)
             throw dng::Error(dng::kErrorUnknown, "no photo is open");
+        if (!previewOnly)
+            fWrittenPath.clear();
         // 1. Set-up.
         fNegative->CalcWhiteBalanceRatios(fUi.KelvinFromSlider());
         fNegative->fFixDeadPixels = fUi.FixDeadPixels();

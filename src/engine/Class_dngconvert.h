@@ -92,6 +92,7 @@ public:
     int32_t fStrengthBlue = 0;
     ProgressReporter fProgress;
     std::unique_ptr<dng::Image> fOutputPreview;
+    std::string fWrittenPath; // the file the last run wrote, empty when it wrote none
     dng::PreviewInfo fOutputPreviewInfo;
 
     // How many times the raw pixels were decoded from a file (tests: once per photo).

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -120,6 +121,21 @@ TEST_F(Conversion, RegularWritesAMonochromeFileWithItsPreviewAndIdentity)
     ASSERT_EQ(convert.OpenAndIdentify(src, "m9-16bit-rggb.dng"), 1);
     auto again = Read((dir / "out" / "m9-16bit-rggb-M.dng").string());
     EXPECT_NE(*again->negative->RawDataUniqueID(), id);
+}
+
+TEST_F(Conversion, RawTherapeeRendersTheWrittenFile)
+{
+    const std::string src = SampleSource("sony-a7s-bggr.dng");
+    ui.halfSize = true;
+    engine::DNGConvert convert(ui);
+    ASSERT_EQ(convert.OpenAndIdentify(src, "sony-a7s-bggr.dng"), 1);
+    ASSERT_FALSE(convert.fWrittenPath.empty());
+    const fs::path rendered = dir / "rendered.tif";
+    const std::string command = "rawtherapee-cli -o '" + rendered.string() + "' -t -Y -c '" + convert.fWrittenPath +
+                                "' > '" + (dir / "rt.log").string() + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(fs::exists(rendered));
+    EXPECT_GT(fs::file_size(rendered), 1000u * 600u);
 }
 
 TEST_F(Conversion, HalfSizeAndLeicaLensCorrection)
