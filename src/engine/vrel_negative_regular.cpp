@@ -493,10 +493,11 @@ void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, Progress
         SetDefaultCropSize(sizeH, halved(DefaultCropSizeV()));
     }
 
-    if (lin && !lin->fMaskedArea.empty()) {
-        dng::Rect& m = lin->fMaskedArea.front();
-        m = dng::Rect(m.t / 2, m.l / 2, m.b / 2, m.r / 2);
-    }
+    // Every masked rectangle is halved (not only the first): one left at full size would lie
+    // outside the half-size image and make a written file invalid.
+    if (lin)
+        for (dng::Rect& m : lin->fMaskedArea)
+            m = dng::Rect(m.t / 2, m.l / 2, m.b / 2, m.r / 2);
     // Black-level deltas: half as many, one for every second row (column), in the parsed
     // structure and in the linearization info alike, so that counts and values agree.
     if (info.MainIndex() >= 0 && size_t(info.MainIndex()) < info.Ifds().size()) {
