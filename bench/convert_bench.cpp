@@ -139,7 +139,7 @@ public:
     bool KernelAnyCellSet() const override { return false; }
     bool BoostStrength() const override { return false; }
     int GradientDirection() const override { return 0; }
-    double GradientPercent() const override { return 50.0; }
+    int GradientPercent() const override { return 50; }
 
     ConsoleStatus fStatus;
 

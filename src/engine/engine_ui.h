@@ -107,7 +107,7 @@ public:
     virtual bool BoostStrength() const = 0; // "Boost strength (x2)"
     // 0 top to bottom, 1 bottom to top, 2 left to right, 3 right to left.
     virtual int GradientDirection() const = 0;
-    virtual double GradientPercent() const = 0;
+    virtual int GradientPercent() const = 0;
 };
 
 } // namespace engine

@@ -91,6 +91,25 @@ public:
     void RepairDeadPixel(dng::Image& image, int32_t x, int32_t y);
     // Repairs every registered dead pixel of fDeadPixels inside the stage-1 image.
     void RepairRegisteredDeadPixels();
+    // Single-channel passes: the plane of the red (or blue) photosites, interpolated to full size,
+    // or one photosite per 2 x 2 block at half size.
+    void InterpolateRawChannel(bool blueChannel, ProgressReporter* progress);
+    void ExtractRawChannelHalf(dng::Host& host, dng::Info& info, bool blueChannel, ProgressReporter* progress);
+    // G1/G2 and red/blue correction in place of interpolation (cameras without colour filters).
+    // Returns false when the automatic search failed (its message was shown once).
+    bool CorrectG1G2(bool correctG1G2, bool correctRB, bool automatic, int32_t manualValue,
+                     ProgressReporter* progress);
+    // Channel filters: the raw channel blended into the regular result, and the RGB lens-filter
+    // emulations with strength, white balance and gradient.
+    void FilterRawRed(double s, bool halfSize, ProgressReporter* progress);
+    void FilterRawBlue(double s, bool halfSize, ProgressReporter* progress);
+    void FilterRgbRed(double s, bool useGradient, int32_t direction, int32_t percent, bool boost, int32_t rowOffset,
+                      int32_t columnOffset, ProgressReporter* progress);
+    void FilterRgbGreen(double s, bool useGradient, int32_t direction, int32_t percent, bool boost,
+                        int32_t rowOffset, int32_t columnOffset, ProgressReporter* progress);
+    void FilterRgbBlue(double s, bool useGradient, int32_t direction, int32_t percent, bool boost, int32_t rowOffset,
+                       int32_t columnOffset, ProgressReporter* progress);
+
     // Row table operations shared by the interpolation passes and the G1/G2 correction.
     void CopyBufferToRows(RowTable& rows, const dng::Image& buffer) const;
     void EqualizeG2Pixels(RowTable& rows, const dng::Image& buffer, int32_t value, bool verticalCheck) const;

@@ -64,7 +64,7 @@ public:
     int cropColumn = 0, cropRow = 0, zoom = 100, toolsGamma = 0;
     bool kernelSet = false, boost = false;
     int gradientDirection = 0;
-    double gradientPercent = 50.0;
+    int gradientPercent = 50;
     std::map<std::string, std::vector<engine::PixelPoint>> deadPixels; // by serial number
     bool autoSave = false, leicaTNoCorrection = false, pluginMode = false, toolsPrecooked = true;
     std::string autoSaveFolder = "(no folder)", pluginPhotoPath;
@@ -163,7 +163,7 @@ public:
 
     bool BoostStrength() const override { return boost; }
     int GradientDirection() const override { return gradientDirection; }
-    double GradientPercent() const override { return gradientPercent; }
+    int GradientPercent() const override { return gradientPercent; }
 
     // Runs inside ProcessMessages: a test's stand-in for a click while messages are pumped.
     std::function<void()> onPump;
