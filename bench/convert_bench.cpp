@@ -92,6 +92,7 @@ public:
     bool CorrectRB() const override { return true; }
     bool G1G2Auto() const override { return fOptions.g1g2Auto; }
     std::string G1G2ManualText() const override { return fOptions.g1g2; }
+    void SetG1G2ManualText(const std::string& text) override { std::printf("automatic G1/G2 value %s\n", text.c_str()); }
     int StrengthPosition() const override { return fOptions.strength; }
     int StrengthMaximum() const override { return 19; }
     bool UseGradient() const override { return false; }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -262,25 +263,162 @@ void DNGConvert::DeblurStep(double /*gain*/)
         throw PassNotAvailable("Deblurring");
 }
 
+void DNGConvert::ChannelPass(bool half, bool blueChannel)
+{
+    if (half)
+        fNegative->ExtractRawChannelHalf(fHost, fInfo, blueChannel, &fProgress);
+    else
+        fNegative->InterpolateRawChannel(blueChannel, &fProgress);
+}
+
+void DNGConvert::ReReadStructure()
+{
+    fInfo = dng::Info();
+    fInfo.Parse(fHost, *fStream);
+    fInfo.PostParse(fHost);
+}
+
+namespace {
+
+// The manual G1/G2 value as typed: 0 when the text is no integer.
+int32_t ManualValue(const std::string& text)
+{
+    try {
+        size_t used = 0;
+        const long v = std::stol(DNGConvert::TrimBlanks(text), &used);
+        if (used != DNGConvert::TrimBlanks(text).size() || v < INT32_MIN || v > INT32_MAX)
+            return 0;
+        return static_cast<int32_t>(v);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+// Gain of the deblurring after a partial-strength raw filter: 0.05 (held in extended precision)
+// times the balance, times the strength, plus 1.
+double PartialDeblurGain(double balance, int32_t strength)
+{
+    return static_cast<double>(0.05L * static_cast<long double>(balance) * static_cast<long double>(strength + 1) + 1.0L);
+}
+
+} // namespace
+
 DNGConvert::RunStep DNGConvert::RunMethodBlocks(bool previewOnly)
 {
-    (void)previewOnly;
     const bool half = fUi.HalfSizeRun();
+    const bool fullStrength = fUi.StrengthPosition() >= fUi.StrengthMaximum();
+
     // Regular block: "Regular", or any method of a camera without colour filter array.
     if (fMethod == 0 || fUi.BayerStripped()) {
-        if (fUi.BayerStripped())
-            throw PassNotAvailable("\"No interpolation [only for modified cameras]\"");
-        RegularPass(half);
-        if (Checkpoint())
-            return RunStep::kStopped;
-        DeblurStep(1.0);
+        if (fUi.BayerStripped()) {
+            fNegative->CorrectG1G2(fUi.CorrectG1G2(), fUi.CorrectRB(), fUi.G1G2Auto(),
+                                   ManualValue(fUi.G1G2ManualText()), &fProgress);
+            if (Checkpoint())
+                return RunStep::kStopped;
+        } else {
+            RegularPass(half);
+            if (Checkpoint())
+                return RunStep::kStopped;
+            DeblurStep(1.0);
+        }
         if (Checkpoint())
             return RunStep::kStopped;
     }
-    static constexpr const char* kMethodNames[] = {"Regular", "RAW - Red", "RAW - Blue",
-                                                   "RGB - Red", "RGB - Green", "RGB - Blue"};
-    if (fMethod >= 1 && fMethod <= 5)
-        throw PassNotAvailable(std::string("The method \"") + kMethodNames[fMethod] + "\"");
+
+    // Red and blue blocks: the channel alone.
+    for (int32_t method : {1, 2}) {
+        if (fMethod != method)
+            continue;
+        const bool blue = method == 2;
+        ChannelPass(half, blue);
+        if (Checkpoint())
+            return RunStep::kStopped;
+        if (fullStrength && (blue ? fStrengthBlue : fStrengthRed) == 19)
+            DeblurStep(blue ? fNegative->fBlueBalance : fNegative->fRedBalance);
+        if (!half && Checkpoint())
+            return RunStep::kStopped;
+    }
+
+    // Partial strength: the channel blended into the regular result.
+    if ((fMethod == 1 && fStrengthRed < 19) || (fMethod == 2 && fStrengthBlue < 19)) {
+        const bool blue = fMethod == 2;
+        if (blue)
+            fNegative->SaveMonoCopy2();
+        else
+            fNegative->SaveMonoCopy1();
+        if (Checkpoint())
+            return RunStep::kStopped;
+        StageRawData(previewOnly);
+        RegularPass(half);
+        if (Checkpoint())
+            return RunStep::kStopped;
+        if (blue) {
+            fNegative->FilterRawBlue(fStrengthBlue + 1.0, half, &fProgress);
+            DeblurStep(PartialDeblurGain(fNegative->fBlueBalance, fStrengthBlue));
+        } else {
+            fNegative->FilterRawRed(fStrengthRed + 1.0, half, &fProgress);
+            DeblurStep(PartialDeblurGain(fNegative->fRedBalance, fStrengthRed));
+        }
+    }
+
+    // RGB block: the lens-filter emulations.
+    if (fMethod >= 3 && fMethod <= 5) {
+        const int32_t channel = fMethod - 3;
+        if (channel == 0 || channel == 1) {
+            ChannelPass(half, false);
+            if (Checkpoint())
+                return RunStep::kStopped;
+            fNegative->SaveMonoCopy1();
+            if (Checkpoint())
+                return RunStep::kStopped;
+        }
+        if (channel == 2 || channel == 1) {
+            if (half) {
+                // The half-size pass halved the negative's geometry: read it afresh.
+                ReReadStructure();
+                if (Checkpoint())
+                    return RunStep::kStopped;
+                fNegative->Parse(fHost, *fStream, fInfo);
+                fNegative->PostParse(fHost, *fStream, fInfo);
+            }
+            StageRawData(previewOnly);
+            ChannelPass(half, true);
+            if (Checkpoint())
+                return RunStep::kStopped;
+            fNegative->SaveMonoCopy2();
+            if (Checkpoint())
+                return RunStep::kStopped;
+        }
+        if (half) {
+            ReReadStructure();
+            // A file that changed under the run is a failed conversion, reported as such.
+            if (!fInfo.IsValidDNG())
+                throw dng::Error(dng::kErrorBadFormat, "the photo is no longer a valid DNG");
+            fNegative->Parse(fHost, *fStream, fInfo);
+            fNegative->PostParse(fHost, *fStream, fInfo);
+        }
+        StageRawData(previewOnly);
+        RegularPass(half);
+        if (Checkpoint())
+            return RunStep::kStopped;
+        const double strength = fUi.StrengthPosition() + 1.0;
+        const int32_t row = previewOnly ? fUi.ToolsCropRow() : 0;
+        const int32_t column = previewOnly ? fUi.ToolsCropColumn() : 0;
+        const bool gradient = fUi.UseGradient();
+        const int32_t direction = fUi.GradientDirection();
+        const int32_t percent = fUi.GradientPercent();
+        const bool boost = fUi.BoostStrength();
+        if (channel == 0)
+            fNegative->FilterRgbRed(strength, gradient, direction, percent, boost, row, column, &fProgress);
+        else if (channel == 1)
+            fNegative->FilterRgbGreen(strength, gradient, direction, percent, boost, row, column, &fProgress);
+        else
+            fNegative->FilterRgbBlue(strength, gradient, direction, percent, boost, row, column, &fProgress);
+        if (Checkpoint())
+            return RunStep::kStopped;
+        fNegative->RestoreMonoCopy3();
+        DeblurStep(1.0);
+    }
     if (fMethod < 0 || fMethod > 5)
         throw dng::Error(dng::kErrorUnknown, "unknown conversion method");
     return RunStep::kDone;

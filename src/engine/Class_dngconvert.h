@@ -103,6 +103,8 @@ private:
     RunStep RunMethodBlocks(bool previewOnly);
     bool Checkpoint() { return CheckCancelled(); }
     void RegularPass(bool half);
+    void ChannelPass(bool half, bool blueChannel);
+    void ReReadStructure();
     void DeblurStep(double gain);
     void ShowResultPreview();
     void PrepareOutputMetadata();

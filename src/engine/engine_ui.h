@@ -44,6 +44,8 @@ public:
     virtual bool CorrectRB() const = 0;            // cbNICorrectRB
     virtual bool G1G2Auto() const = 0;             // rbG1G2Auto
     virtual std::string G1G2ManualText() const = 0; // edG1G2Manually
+    // The value the automatic G1/G2 search found, shown in the same edit.
+    virtual void SetG1G2ManualText(const std::string& text) = 0;
     virtual int StrengthPosition() const = 0;      // tbStrength
     virtual int StrengthMaximum() const = 0;       // 19
     virtual bool UseGradient() const = 0;          // "Use gradient"

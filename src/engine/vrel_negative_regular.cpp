@@ -3,6 +3,7 @@
 // that the whole colour-filter plane reads as one monochrome plane on the green scale. The
 // half-size variant keeps one G1 photosite per 2 x 2 block instead.
 #include "engine_ui.h"
+#include "half_size_geometry.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
 
@@ -337,16 +338,6 @@ int32_t G2EqualisationLevel(uint16_t cameraCode)
     }
 }
 
-// The first (up to) count values at even indices, in order: value 2j becomes value j.
-template <typename T>
-std::vector<T> EvenIndexValues(const std::vector<T>& values, size_t count)
-{
-    std::vector<T> kept;
-    for (size_t j = 0; j < count && 2 * j < values.size(); ++j)
-        kept.push_back(values[2 * j]);
-    return kept;
-}
-
 dng::Image& Stage1Of(dng::Image* stage1, const char* pass)
 {
     if (!stage1)
@@ -484,37 +475,9 @@ void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, Progress
     hh -= hh & 1;
     auto half = host.Make_dng_image(hw, hh, 1, dng::PixelType::kUInt16);
 
-    if (fullFrame) {
-        if (lin)
-            lin->fActiveArea = dng::Rect(lin->fActiveArea.t / 2, lin->fActiveArea.l / 2, hh, hw);
-        auto halved = [](dng::URational v) { return dng::URational(uint32_t(v.As_real64() * 0.5), 1); };
-        const dng::URational sizeH(uint32_t(DefaultCropSizeH().As_real64() * 0.5 + 0.5), 1);
-        SetDefaultCropOrigin(halved(DefaultCropOriginH()), halved(DefaultCropOriginV()));
-        SetDefaultCropSize(sizeH, halved(DefaultCropSizeV()));
-    }
-
-    // Every masked rectangle is halved (not only the first): one left at full size would lie
-    // outside the half-size image and make a written file invalid.
-    if (lin)
-        for (dng::Rect& m : lin->fMaskedArea)
-            m = dng::Rect(m.t / 2, m.l / 2, m.b / 2, m.r / 2);
-    // Black-level deltas: half as many, one for every second row (column), in the parsed
-    // structure and in the linearization info alike, so that counts and values agree.
-    if (info.MainIndex() >= 0 && size_t(info.MainIndex()) < info.Ifds().size()) {
-        dng::IfdInfo& raw = info.MutableMainIfd();
-        if (!raw.blackLevelDeltaH.empty()) {
-            const size_t count = raw.blackLevelDeltaH.size() >> 1;
-            raw.blackLevelDeltaH = EvenIndexValues(raw.blackLevelDeltaH, count);
-            if (lin)
-                lin->fBlackDeltaH = EvenIndexValues(lin->fBlackDeltaH, count);
-        }
-        if (!raw.blackLevelDeltaV.empty()) {
-            const size_t count = raw.blackLevelDeltaV.size() >> 1;
-            raw.blackLevelDeltaV = EvenIndexValues(raw.blackLevelDeltaV, count);
-            if (lin)
-                lin->fBlackDeltaV = EvenIndexValues(lin->fBlackDeltaV, count);
-        }
-    }
+    if (fullFrame)
+        HalveActiveAreaAndCrop(*this, hw, hh, CropWidthHalving::kRound);
+    HalveMaskedAreasAndDeltas(*this, info);
 
     ResetBar(progress, h);
     SetStatus(progress, "Processing regular result...");

@@ -98,6 +98,7 @@ public:
     bool CorrectRB() const override { return correctRB; }
     bool G1G2Auto() const override { return g1g2Auto; }
     std::string G1G2ManualText() const override { return g1g2Manual; }
+    void SetG1G2ManualText(const std::string& text) override { g1g2Manual = text; }
     int StrengthPosition() const override { return strength; }
     int StrengthMaximum() const override { return strengthMax; }
     bool UseGradient() const override { return useGradient; }

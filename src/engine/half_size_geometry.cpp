@@ -1,0 +1,62 @@
+#include "half_size_geometry.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace engine {
+
+namespace {
+
+// The first (up to) count values at even indices, in order: value 2j becomes value j.
+template <typename T>
+std::vector<T> EvenIndexValues(const std::vector<T>& values, size_t count)
+{
+    std::vector<T> kept;
+    for (size_t j = 0; j < count && 2 * j < values.size(); ++j)
+        kept.push_back(values[2 * j]);
+    return kept;
+}
+
+dng::URational Halved(dng::URational v)
+{
+    return dng::URational(uint32_t(v.As_real64() * 0.5), 1);
+}
+
+} // namespace
+
+void HalveActiveAreaAndCrop(dng::Negative& negative, int32_t halfWidth, int32_t halfHeight,
+                            CropWidthHalving cropWidth)
+{
+    if (dng::LinearizationInfo* lin = negative.GetLinearizationInfo())
+        lin->fActiveArea = dng::Rect(lin->fActiveArea.t / 2, lin->fActiveArea.l / 2, halfHeight, halfWidth);
+    const dng::URational sizeH = cropWidth == CropWidthHalving::kRound
+                                     ? dng::URational(uint32_t(negative.DefaultCropSizeH().As_real64() * 0.5 + 0.5), 1)
+                                     : Halved(negative.DefaultCropSizeH());
+    negative.SetDefaultCropOrigin(Halved(negative.DefaultCropOriginH()), Halved(negative.DefaultCropOriginV()));
+    negative.SetDefaultCropSize(sizeH, Halved(negative.DefaultCropSizeV()));
+}
+
+void HalveMaskedAreasAndDeltas(dng::Negative& negative, dng::Info& info)
+{
+    dng::LinearizationInfo* lin = negative.GetLinearizationInfo();
+    if (lin)
+        for (dng::Rect& m : lin->fMaskedArea)
+            m = dng::Rect(m.t / 2, m.l / 2, m.b / 2, m.r / 2);
+    if (info.MainIndex() < 0 || size_t(info.MainIndex()) >= info.Ifds().size())
+        return;
+    dng::IfdInfo& raw = info.MutableMainIfd();
+    if (!raw.blackLevelDeltaH.empty()) {
+        const size_t count = raw.blackLevelDeltaH.size() >> 1;
+        raw.blackLevelDeltaH = EvenIndexValues(raw.blackLevelDeltaH, count);
+        if (lin)
+            lin->fBlackDeltaH = EvenIndexValues(lin->fBlackDeltaH, count);
+    }
+    if (!raw.blackLevelDeltaV.empty()) {
+        const size_t count = raw.blackLevelDeltaV.size() >> 1;
+        raw.blackLevelDeltaV = EvenIndexValues(raw.blackLevelDeltaV, count);
+        if (lin)
+            lin->fBlackDeltaV = EvenIndexValues(lin->fBlackDeltaV, count);
+    }
+}
+
+} // namespace engine

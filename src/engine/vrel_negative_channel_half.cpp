@@ -1,0 +1,105 @@
+// The "RAW - Red" and "RAW - Blue" methods at half size: no interpolation, every red (or blue)
+// photosite of the stage-1 plane becomes one sample of an image of half the width and height,
+// and the negative's geometry is halved so that the written file describes the smaller image.
+#include "engine_ui.h"
+#include "half_size_geometry.h"
+#include "progress_reporter.h"
+#include "vrel_negative.h"
+
+#include "dng/error.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+namespace engine {
+
+namespace {
+
+void SetStatus(ProgressReporter* progress, const std::string& text)
+{
+    if (progress)
+        progress->SetText(text);
+}
+
+} // namespace
+
+void VrelNegative::ExtractRawChannelHalf(dng::Host& host, dng::Info& info, bool blueChannel, ProgressReporter* progress)
+{
+    if (!fStage1Image)
+        throw dng::Error(dng::kErrorUnknown, "ExtractRawChannelHalf: there is no stage-1 image");
+    const dng::ConstView16 src = fStage1Image->ConstView16Of(0);
+    dng::LinearizationInfo* lin = GetLinearizationInfo();
+
+    // A frame wider than 1024 is taken up to the right edge of its active area; a narrow one (a
+    // tools-preview crop) whole. The edge is kept inside the stage-1 image, so that an active area
+    // reaching past it never makes the pass read beyond a row.
+    int32_t w = src.width;
+    const int32_t h = src.height;
+    if (w > 1024 && lin)
+        w = std::clamp(lin->fActiveArea.r, int32_t(0), src.width);
+    SetStatus(progress, blueChannel ? "Processing blue result..." : "Processing red result...");
+
+    int32_t hw = w / 2;
+    int32_t hh = h / 2;
+    hw -= hw & 1;
+    hh -= hh & 1;
+    auto half = host.Make_dng_image(hw, hh, 1, dng::PixelType::kUInt16); // zero-filled
+
+    // Unlike the regular half-size pass, the active area and the default crop are halved whatever
+    // the width, and the crop width is truncated like the other three crop values.
+    HalveActiveAreaAndCrop(*this, hw, hh, CropWidthHalving::kTruncate);
+    HalveMaskedAreasAndDeltas(*this, info);
+
+    if (progress && progress->Bar()) {
+        progress->Bar()->SetRange(0, h - 4);
+        progress->Bar()->SetPosition(0);
+    }
+
+    // The stage-1 plane is only read, so the samples are taken from it directly rather than from
+    // a row-table copy; no row count limits the pass. A stage-1 plane that is not 16-bit unsigned
+    // is refused by its accessor above (an error to the caller), as in the regular half-size pass.
+    // Which columns of a row hold the chosen colour is asked of the predicates per row parity,
+    // once; the column order is kept, so where a pattern puts the colour twice in a cell the
+    // right-hand (lower) photosite is the one that stays.
+    bool chosen[2][2];
+    for (int32_t py = 0; py < 2; ++py)
+        for (int32_t px = 0; px < 2; ++px)
+            chosen[py][px] = blueChannel ? IsBluePixel(px, py) : IsRedPixel(px, py);
+
+    const dng::View16 dst = half->View16Of(0);
+    int32_t rowsSincePump = 0;
+    for (int32_t y = 0; y < h; ++y) {
+        if (progress)
+            progress->Step(1);
+        if (++rowsSincePump > 10) {
+            if (fUi)
+                fUi->ProcessMessages();
+            rowsSincePump = 0;
+        }
+        if (fCancelRequested)
+            return;
+        // Photosites whose cell lies past the (even-sized) new image are left out; cells that
+        // receive none stay zero.
+        if (y / 2 >= hh)
+            continue;
+        const uint16_t* s = src.Row(y);
+        uint16_t* d = dst.Row(y / 2);
+        for (int32_t px = 0; px < 2; ++px) {
+            if (!chosen[y & 1][px])
+                continue;
+            for (int32_t x = px; x < w && x / 2 < hw; x += 2)
+                d[x / 2] = s[x];
+        }
+    }
+
+    const int32_t strength = blueChannel ? fNoiseBlue : fNoiseRed;
+    if (strength > 0) {
+        SetStatus(progress, blueChannel ? "Applying noise reduction: blue result..."
+                                        : "Applying noise reduction: red result...");
+        WaveletDenoise(*half, strength, fNoiseDetail, fNoiseBalance, 0, progress);
+    }
+    fMonoImage = std::move(half);
+}
+
+} // namespace engine
