@@ -4,7 +4,7 @@
 int main()
 {
     std::puts("Velloray 0.9.83\n"
-              "The DNG reading layer is in place; the windows of the program are not built yet,\n"
+              "The conversion engine is in place; the windows of the program are not built yet,\n"
               "so there is nothing to show. Run scripts/test to build and run the tests.");
     return 0;
 }
