@@ -4,6 +4,7 @@
 // the directions of small gradient. Greens are filled first; the third colour is filled in a
 // second sweep from the greens' new values, which by then carry the chosen colour.
 #include "engine_ui.h"
+#include "interpolation_common.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
 
@@ -24,18 +25,6 @@ constexpr double kThresholdRaise = 10.0;
 // The window range starts at these; a lower bound of 16383 or more is never applied.
 constexpr double kWindowMinStart = 16383.0;
 constexpr double kWindowMaxStart = 0.0;
-
-// Neighbour index with the edge rule that keeps the colour-filter parity: -1 reads 1, -2 reads 0,
-// n reads n - 2, n + 1 reads n - 1. A side of one sample has no same-parity neighbour, so the
-// result is kept inside the image.
-inline int32_t ReflectIndex(int32_t i, int32_t n)
-{
-    if (i < 0)
-        i += 2;
-    else if (i >= n)
-        i -= 2;
-    return std::clamp(i, int32_t(0), n - 1);
-}
 
 // The 5 x 5 window of one photosite: rows y - 2 .. y + 2 of the row table and the columns
 // x - 2 .. x + 2 (reflected near the edges). P(dy, dx) reads a sample as real64.
@@ -200,27 +189,6 @@ double ThirdSiteValue(const Window& p)
     if (sc > 0.0)
         q = st / sc;
     return pc * q;
-}
-
-void SetStatus(ProgressReporter* progress, const std::string& text)
-{
-    if (progress)
-        progress->SetText(text);
-}
-
-// Level of the G2 equalisation for the bodies whose greens need it; 0 for the others.
-int32_t G2EqualisationLevel(uint16_t cameraCode)
-{
-    switch (cameraCode) {
-    case 20: // Nikon D200
-        return 900;
-    case 0: // Leica M9
-        return 1850;
-    case 1: // Leica M8
-        return 3500;
-    default:
-        return 0;
-    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // and the negative's geometry is halved so that the written file describes the smaller image.
 #include "engine_ui.h"
 #include "half_size_geometry.h"
+#include "interpolation_common.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
 
@@ -13,16 +14,6 @@
 #include <string>
 
 namespace engine {
-
-namespace {
-
-void SetStatus(ProgressReporter* progress, const std::string& text)
-{
-    if (progress)
-        progress->SetText(text);
-}
-
-} // namespace
 
 void VrelNegative::ExtractRawChannelHalf(dng::Host& host, dng::Info& info, bool blueChannel, ProgressReporter* progress)
 {
@@ -51,10 +42,7 @@ void VrelNegative::ExtractRawChannelHalf(dng::Host& host, dng::Info& info, bool 
     HalveActiveAreaAndCrop(*this, hw, hh, CropWidthHalving::kTruncate);
     HalveMaskedAreasAndDeltas(*this, info);
 
-    if (progress && progress->Bar()) {
-        progress->Bar()->SetRange(0, h - 4);
-        progress->Bar()->SetPosition(0);
-    }
+    ResetBar(progress, h);
 
     // The stage-1 plane is only read, so the samples are taken from it directly rather than from
     // a row-table copy; no row count limits the pass. A stage-1 plane that is not 16-bit unsigned
@@ -70,27 +58,15 @@ void VrelNegative::ExtractRawChannelHalf(dng::Host& host, dng::Info& info, bool 
     const dng::View16 dst = half->View16Of(0);
     int32_t rowsSincePump = 0;
     for (int32_t y = 0; y < h; ++y) {
-        if (progress)
-            progress->Step(1);
-        if (++rowsSincePump > 10) {
-            if (fUi)
-                fUi->ProcessMessages();
-            rowsSincePump = 0;
-        }
+        StepProgress(progress);
+        PumpEveryFewRows(fUi, rowsSincePump);
         if (fCancelRequested)
             return;
         // Photosites whose cell lies past the (even-sized) new image are left out; cells that
         // receive none stay zero.
         if (y / 2 >= hh)
             continue;
-        const uint16_t* s = src.Row(y);
-        uint16_t* d = dst.Row(y / 2);
-        for (int32_t px = 0; px < 2; ++px) {
-            if (!chosen[y & 1][px])
-                continue;
-            for (int32_t x = px; x < w && x / 2 < hw; x += 2)
-                d[x / 2] = s[x];
-        }
+        CopyHalfRow(src.Row(y), dst.Row(y / 2), chosen[y & 1], w, hw);
     }
 
     const int32_t strength = blueChannel ? fNoiseBlue : fNoiseRed;

@@ -4,6 +4,7 @@
 // half-size variant keeps one G1 photosite per 2 x 2 block instead.
 #include "engine_ui.h"
 #include "half_size_geometry.h"
+#include "interpolation_common.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
 
@@ -27,18 +28,6 @@ constexpr int32_t kWindowMinStart = 16383;
 constexpr int32_t kWindowMaxStart = 0;
 // Stands for "no non-zero gradient": far above any doubled gradient (at most 8 x 65535).
 constexpr int32_t kNoGradient = 1 << 24;
-
-// Neighbour index with the edge rule that keeps the colour-filter parity: -1 reads 1, -2 reads 0,
-// n reads n - 2, n + 1 reads n - 1. A side of one sample has no same-parity neighbour, so the
-// result is kept inside the image.
-inline int32_t ReflectIndex(int32_t i, int32_t n)
-{
-    if (i < 0)
-        i += 2;
-    else if (i >= n)
-        i -= 2;
-    return std::clamp(i, int32_t(0), n - 1);
-}
 
 // Which of the green photosites of the 5 x 5 window around a red or blue photosite exist, by the
 // parity class of their offset (the photosite's own parity class is never green).
@@ -303,41 +292,6 @@ PhaseLayout LayoutOf(const VrelNegative& negative)
     return layout;
 }
 
-void ResetBar(ProgressReporter* progress, int32_t h)
-{
-    if (progress && progress->Bar()) {
-        progress->Bar()->SetRange(0, h - 4);
-        progress->Bar()->SetPosition(0);
-    }
-}
-
-void SetStatus(ProgressReporter* progress, const std::string& text)
-{
-    if (progress)
-        progress->SetText(text);
-}
-
-void StepProgress(ProgressReporter* progress)
-{
-    if (progress)
-        progress->Step(1);
-}
-
-// Level of the G2 equalisation for the bodies whose greens need it; 0 for the others.
-int32_t G2EqualisationLevel(uint16_t cameraCode)
-{
-    switch (cameraCode) {
-    case 20: // Nikon D200
-        return 900;
-    case 0: // Leica M9
-        return 1850;
-    case 1: // Leica M8
-        return 3500;
-    default:
-        return 0;
-    }
-}
-
 dng::Image& Stage1Of(dng::Image* stage1, const char* pass)
 {
     if (!stage1)
@@ -393,11 +347,7 @@ void VrelNegative::InterpolateRegular(ProgressReporter* progress)
     int32_t rowsSincePump = 0;
     for (int32_t y = 0; y < h; ++y) {
         StepProgress(progress);
-        if (++rowsSincePump > 10) {
-            if (fUi)
-                fUi->ProcessMessages();
-            rowsSincePump = 0;
-        }
+        PumpEveryFewRows(fUi, rowsSincePump);
         if (fCancelRequested)
             return;
 
@@ -488,25 +438,14 @@ void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, Progress
     int32_t rowsSincePump = 0;
     for (int32_t y = 0; y < h; ++y) {
         StepProgress(progress);
-        if (++rowsSincePump > 10) {
-            if (fUi)
-                fUi->ProcessMessages();
-            rowsSincePump = 0;
-        }
+        PumpEveryFewRows(fUi, rowsSincePump);
         if (fCancelRequested)
             return;
         // G1 photosites whose cell lies outside the (even-sized) new image are skipped; cells that
         // receive none stay zero.
         if (y / 2 >= hh)
             continue;
-        const uint16_t* s = src.Row(y);
-        uint16_t* d = dst.Row(y / 2);
-        for (int32_t px = 0; px < 2; ++px) {
-            if (!layout.g1[y & 1][px])
-                continue;
-            for (int32_t x = px; x < w && x / 2 < hw; x += 2)
-                d[x / 2] = s[x];
-        }
+        CopyHalfRow(src.Row(y), dst.Row(y / 2), layout.g1[y & 1], w, hw);
     }
 
     if (fNoiseRegular > 0) {

@@ -1,15 +1,13 @@
 // The half-size red / blue pass: which photosite lands in which cell, the sizes, the halved
 // geometry, smoothing, cancel, and one colour sample.
-#include "engine/Class_vrel_host.h"
-#include "engine/progress_reporter.h"
 #include "engine/vrel_negative.h"
 
 #include "dng/image.h"
 #include "dng/info.h"
 #include "dng/stream.h"
-#include "fake_engine_ui.h"
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
+#include "negative_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -26,41 +24,8 @@ namespace {
 using engine::VrelNegative;
 using fixtures::Mosaic;
 
-struct Negative {
-    engine::VrelHost host;
-    std::vector<uint8_t> bytes;
-    std::unique_ptr<dng::Stream> stream;
-    dng::Info info;
-    std::unique_ptr<dng::Negative> owner;
-    VrelNegative* neg = nullptr;
-    enginetest::FakeEngineUi ui;
-    engine::ProgressReporter progress;
-
-    dng::Image& Stage1() { return *neg->Stage1Image(); }
-};
-
-void Finish(Negative& n, bool decode)
-{
-    n.info.Parse(n.host, *n.stream);
-    n.info.PostParse(n.host);
-    n.owner = n.host.Make_dng_negative();
-    n.neg = &dynamic_cast<VrelNegative&>(*n.owner);
-    n.owner->Parse(n.host, *n.stream, n.info);
-    n.owner->PostParse(n.host, *n.stream, n.info);
-    if (decode)
-        n.owner->ReadStage1Image(n.host, *n.stream, n.info);
-    n.neg->fUi = &n.ui;
-    n.progress.Bind(&n.ui.bar, &n.ui.status, [&n] { n.ui.ProcessMessages(); });
-}
-
-std::unique_ptr<dng::Image> MakeImage(int32_t w, int32_t h, const std::function<uint16_t(int32_t, int32_t)>& f)
-{
-    auto img = std::make_unique<dng::Image>(w, h, 1, dng::PixelType::kUInt16);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            img->View16Of(0).Row(y)[x] = f(x, y);
-    return img;
-}
+using enginetest::MakeImage;
+using enginetest::Negative;
 
 std::vector<uint16_t> PlaneOf(const dng::Image& img)
 {
@@ -102,10 +67,7 @@ std::unique_ptr<Negative> MakeNegative(Mosaic mosaic, uint32_t width, uint32_t h
         if (deltaV)
             *deltaV = desc.blackLevelDeltaV;
     }
-    auto n = std::make_unique<Negative>();
-    n->bytes = fixtures::MakeDng(desc).bytes;
-    n->stream = std::make_unique<dng::MemoryStream>(n->bytes);
-    Finish(*n, false);
+    auto n = enginetest::FromSynthetic(desc);
     n->neg->SetStage1(MakeImage(int32_t(width), int32_t(height), Code));
     return n;
 }
@@ -316,9 +278,7 @@ TEST(RawChannelHalf, CancelKeepsThePreviousResultButNotTheGeometry)
 
 TEST(RawChannelHalf, RunsOverAColourSample)
 {
-    auto n = std::make_unique<Negative>();
-    n->stream = std::make_unique<dng::FileStream>(fixtures::SamplePath("sony-a7s-bggr.dng"));
-    Finish(*n, true);
+    auto n = enginetest::FromFile(fixtures::SamplePath("sony-a7s-bggr.dng"));
     VrelNegative& neg = *n->neg;
     ASSERT_EQ(n->Stage1().Type(), dng::PixelType::kUInt16);
     const dng::Image& stage1 = n->Stage1();

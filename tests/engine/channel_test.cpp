@@ -1,17 +1,15 @@
 // The single-channel pass (red or blue plane at full size), on negatives read from synthetic DNGs
 // whose stage-1 plane is set by hand, against a plain transcription of its rules, and once over
 // two colour sample photos.
-#include "engine/Class_vrel_host.h"
-#include "engine/progress_reporter.h"
 #include "engine/row_table.h"
 #include "engine/vrel_negative.h"
 
 #include "dng/image.h"
 #include "dng/info.h"
 #include "dng/stream.h"
-#include "fake_engine_ui.h"
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
+#include "negative_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -29,46 +27,13 @@ namespace {
 using engine::VrelNegative;
 using fixtures::Mosaic;
 
-constexpr uint16_t kNoEqualisation = 21; // Nikon D800: no G2 equalisation
 constexpr Mosaic kLayouts[] = {Mosaic::kRGGB, Mosaic::kBGGR, Mosaic::kGRBG, Mosaic::kGBRG};
 
-struct Negative {
-    engine::VrelHost host;
-    std::vector<uint8_t> bytes;
-    std::unique_ptr<dng::Stream> stream;
-    dng::Info info;
-    std::unique_ptr<dng::Negative> owner;
-    VrelNegative* neg = nullptr;
-    enginetest::FakeEngineUi ui;
-    engine::ProgressReporter progress;
-
-    dng::Image& Stage1() { return *neg->Stage1Image(); }
-    uint16_t Out(int32_t x, int32_t y) { return Stage1().View16Of(0).Row(y)[x]; }
-};
-
-void Finish(Negative& n, bool decode)
-{
-    n.info.Parse(n.host, *n.stream);
-    n.info.PostParse(n.host);
-    n.owner = n.host.Make_dng_negative();
-    n.neg = &dynamic_cast<VrelNegative&>(*n.owner);
-    n.owner->Parse(n.host, *n.stream, n.info);
-    n.owner->PostParse(n.host, *n.stream, n.info);
-    if (decode)
-        n.owner->ReadStage1Image(n.host, *n.stream, n.info);
-    n.neg->fCameraCode = kNoEqualisation;
-    n.neg->fUi = &n.ui;
-    n.progress.Bind(&n.ui.bar, &n.ui.status, [&n] { n.ui.ProcessMessages(); });
-}
-
-std::unique_ptr<dng::Image> MakeImage(int32_t w, int32_t h, const std::function<uint16_t(int32_t, int32_t)>& f)
-{
-    auto img = std::make_unique<dng::Image>(w, h, 1, dng::PixelType::kUInt16);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            img->View16Of(0).Row(y)[x] = f(x, y);
-    return img;
-}
+using enginetest::FromFile;
+using enginetest::FromSynthetic;
+using enginetest::MakeImage;
+using enginetest::Negative;
+using enginetest::WithoutEqualisation;
 
 // A negative of the given pattern whose stage-1 plane is f(column, row).
 std::unique_ptr<Negative> WithPlane(Mosaic mosaic, int32_t w, int32_t h,
@@ -79,10 +44,7 @@ std::unique_ptr<Negative> WithPlane(Mosaic mosaic, int32_t w, int32_t h,
     file.width = 16;
     file.height = 16;
     file.whiteLevel = 16383;
-    auto n = std::make_unique<Negative>();
-    n->bytes = fixtures::MakeDng(file).bytes;
-    n->stream = std::make_unique<dng::MemoryStream>(n->bytes);
-    Finish(*n, false);
+    auto n = WithoutEqualisation(FromSynthetic(file));
     n->neg->SetStage1(MakeImage(w, h, f));
     return n;
 }
@@ -476,9 +438,7 @@ TEST(RawChannelPass, RunsOverColourSamples)
     } samples[] = {{"d200-grbg.dng", 20, false}, {"sony-a7s-bggr.dng", 32, true}};
     for (const auto& s : samples) {
         SCOPED_TRACE(s.file);
-        auto n = std::make_unique<Negative>();
-        n->stream = std::make_unique<dng::FileStream>(fixtures::SamplePath(s.file));
-        Finish(*n, true);
+        auto n = WithoutEqualisation(FromFile(fixtures::SamplePath(s.file)));
         VrelNegative& neg = *n->neg;
         neg.fCameraCode = s.cameraCode;
         const auto before = PlaneOf(n->Stage1());

@@ -1,15 +1,13 @@
 // The G1/G2 and red/blue correction for bodies without colour filters, on negatives read from
 // synthetic DNGs (for their colour pattern and white level of 16383) whose stage-1 plane is set
 // by hand.
-#include "engine/Class_vrel_host.h"
-#include "engine/progress_reporter.h"
 #include "engine/vrel_negative.h"
 
 #include "dng/image.h"
 #include "dng/info.h"
 #include "dng/stream.h"
-#include "fake_engine_ui.h"
 #include "fixtures/dng_fixture.h"
+#include "negative_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -25,18 +23,11 @@ namespace {
 using engine::VrelNegative;
 using fixtures::Mosaic;
 
-struct Negative {
-    engine::VrelHost host;
-    std::vector<uint8_t> bytes;
-    std::unique_ptr<dng::Stream> stream;
-    dng::Info info;
-    std::unique_ptr<dng::Negative> owner;
-    VrelNegative* neg = nullptr;
-    enginetest::FakeEngineUi ui;
-    engine::ProgressReporter progress;
+using enginetest::MakeImage;
 
-    dng::Image& Stage1() { return *neg->Stage1Image(); }
-    uint16_t At(int32_t x, int32_t y) { return Stage1().View16Of(0).Row(y)[x]; }
+// The shared fixture's negative, with the correction call and the error texts shown.
+struct Negative : enginetest::Negative {
+    uint16_t At(int32_t x, int32_t y) { return Out(x, y); }
     bool Run(bool g1g2, bool rb, bool automatic, int32_t manual = 50)
     {
         return neg->CorrectG1G2(g1g2, rb, automatic, manual, &progress);
@@ -53,15 +44,6 @@ struct Negative {
     }
 };
 
-std::unique_ptr<dng::Image> MakeImage(int32_t w, int32_t h, const std::function<uint16_t(int32_t, int32_t)>& f)
-{
-    auto img = std::make_unique<dng::Image>(w, h, 1, dng::PixelType::kUInt16);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            img->View16Of(0).Row(y)[x] = f(x, y);
-    return img;
-}
-
 // A negative of the given pattern whose stage-1 plane is w x h, f(negative, column, row).
 std::unique_ptr<Negative> WithPlane(Mosaic mosaic, int32_t w, int32_t h,
                                     const std::function<uint16_t(const VrelNegative&, int32_t, int32_t)>& f)
@@ -72,17 +54,7 @@ std::unique_ptr<Negative> WithPlane(Mosaic mosaic, int32_t w, int32_t h,
     synth.height = 16;
     synth.valueBits = 14;
     synth.whiteLevel = 16383;
-    auto n = std::make_unique<Negative>();
-    n->bytes = fixtures::MakeDng(synth).bytes;
-    n->stream = std::make_unique<dng::MemoryStream>(n->bytes);
-    n->info.Parse(n->host, *n->stream);
-    n->info.PostParse(n->host);
-    n->owner = n->host.Make_dng_negative();
-    n->neg = &dynamic_cast<VrelNegative&>(*n->owner);
-    n->owner->Parse(n->host, *n->stream, n->info);
-    n->owner->PostParse(n->host, *n->stream, n->info);
-    n->neg->fUi = &n->ui;
-    n->progress.Bind(&n->ui.bar, &n->ui.status, [p = n.get()] { p->ui.ProcessMessages(); });
+    auto n = enginetest::FromSynthetic<Negative>(synth);
     const VrelNegative& neg = *n->neg;
     n->neg->SetStage1(MakeImage(w, h, [&](int32_t x, int32_t y) { return f(neg, x, y); }));
     return n;

@@ -1,15 +1,13 @@
 // The regular interpolation pass and its half-size variant, on negatives read from synthetic
 // DNGs whose stage-1 plane is set by hand, and once over the colour sample photos.
-#include "engine/Class_vrel_host.h"
-#include "engine/progress_reporter.h"
 #include "engine/vrel_negative.h"
 
 #include "dng/image.h"
 #include "dng/info.h"
 #include "dng/stream.h"
-#include "fake_engine_ui.h"
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
+#include "negative_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -27,65 +25,23 @@ namespace {
 using engine::VrelNegative;
 using fixtures::Mosaic;
 
-constexpr uint16_t kNoEqualisation = 21; // Nikon D800: no G2 equalisation
-
-struct Negative {
-    engine::VrelHost host;
-    std::vector<uint8_t> bytes;
-    std::unique_ptr<dng::Stream> stream;
-    dng::Info info;
-    std::unique_ptr<dng::Negative> owner;
-    VrelNegative* neg = nullptr;
-    enginetest::FakeEngineUi ui;
-    engine::ProgressReporter progress;
-
-    dng::Image& Stage1() { return *neg->Stage1Image(); }
-    uint16_t Out(int32_t x, int32_t y) { return Stage1().View16Of(0).Row(y)[x]; }
-};
-
-void Finish(Negative& n, bool decode)
-{
-    n.info.Parse(n.host, *n.stream);
-    n.info.PostParse(n.host);
-    n.owner = n.host.Make_dng_negative();
-    n.neg = &dynamic_cast<VrelNegative&>(*n.owner);
-    n.owner->Parse(n.host, *n.stream, n.info);
-    n.owner->PostParse(n.host, *n.stream, n.info);
-    if (decode)
-        n.owner->ReadStage1Image(n.host, *n.stream, n.info);
-    n.neg->fCameraCode = kNoEqualisation;
-    n.neg->fUi = &n.ui;
-    n.progress.Bind(&n.ui.bar, &n.ui.status, [&n] { n.ui.ProcessMessages(); });
-}
-
-std::unique_ptr<Negative> FromSpec(const fixtures::DngSpec& spec)
-{
-    auto n = std::make_unique<Negative>();
-    n->bytes = fixtures::MakeDng(spec).bytes;
-    n->stream = std::make_unique<dng::MemoryStream>(n->bytes);
-    Finish(*n, false);
-    return n;
-}
-
-std::unique_ptr<dng::Image> MakeImage(int32_t w, int32_t h, const std::function<uint16_t(int32_t, int32_t)>& f)
-{
-    auto img = std::make_unique<dng::Image>(w, h, 1, dng::PixelType::kUInt16);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            img->View16Of(0).Row(y)[x] = f(x, y);
-    return img;
-}
+using enginetest::FromFile;
+using enginetest::FromSynthetic;
+using enginetest::kNoEqualisation;
+using enginetest::MakeImage;
+using enginetest::Negative;
+using enginetest::WithoutEqualisation;
 
 // A negative of the given pattern and white level whose stage-1 plane is f(column, row).
 std::unique_ptr<Negative> WithPlane(Mosaic mosaic, int32_t w, int32_t h,
                                     const std::function<uint16_t(int32_t, int32_t)>& f, uint32_t white = 16383)
 {
-    fixtures::DngSpec spec;
-    spec.mosaic = mosaic;
-    spec.width = 16;
-    spec.height = 16;
-    spec.whiteLevel = white;
-    auto n = FromSpec(spec);
+    fixtures::DngSpec desc;
+    desc.mosaic = mosaic;
+    desc.width = 16;
+    desc.height = 16;
+    desc.whiteLevel = white;
+    auto n = WithoutEqualisation(FromSynthetic(desc));
     n->neg->SetStage1(MakeImage(w, h, f));
     return n;
 }
@@ -433,23 +389,23 @@ struct HalfCase {
 // and default crop, its stage-1 plane a position code.
 HalfCase HalfSizeNegative(Mosaic mosaic, uint32_t width = 2088, uint32_t height = 1390)
 {
-    fixtures::DngSpec spec;
-    spec.mosaic = mosaic;
-    spec.width = width;
-    spec.height = height;
-    spec.whiteLevel = 16383;
-    spec.activeArea = dng::Rect(4, 6, int32_t(height), int32_t(width));
-    spec.maskedAreas = {dng::Rect(0, 0, 4, int32_t(width)), dng::Rect(4, 0, int32_t(height), 6)};
+    fixtures::DngSpec desc;
+    desc.mosaic = mosaic;
+    desc.width = width;
+    desc.height = height;
+    desc.whiteLevel = 16383;
+    desc.activeArea = dng::Rect(4, 6, int32_t(height), int32_t(width));
+    desc.maskedAreas = {dng::Rect(0, 0, 4, int32_t(width)), dng::Rect(4, 0, int32_t(height), 6)};
     HalfCase c;
     for (uint32_t i = 0; i < width - 6; ++i)
         c.deltaH.push_back(dng::SRational(int32_t(i), 1));
     for (uint32_t i = 0; i < height - 4; ++i)
         c.deltaV.push_back(dng::SRational(-int32_t(i), 2));
-    spec.blackLevelDeltaH = c.deltaH;
-    spec.blackLevelDeltaV = c.deltaV;
-    spec.defaultCropOrigin = std::array<dng::URational, 2>{dng::URational(7, 1), dng::URational(5, 1)};
-    spec.defaultCropSize = std::array<dng::URational, 2>{dng::URational(width - 13, 1), dng::URational(height - 11, 1)};
-    c.n = FromSpec(spec);
+    desc.blackLevelDeltaH = c.deltaH;
+    desc.blackLevelDeltaV = c.deltaV;
+    desc.defaultCropOrigin = std::array<dng::URational, 2>{dng::URational(7, 1), dng::URational(5, 1)};
+    desc.defaultCropSize = std::array<dng::URational, 2>{dng::URational(width - 13, 1), dng::URational(height - 11, 1)};
+    c.n = WithoutEqualisation(FromSynthetic(desc));
     c.n->neg->SetStage1(MakeImage(int32_t(width), int32_t(height),
                                   [](int32_t x, int32_t y) { return uint16_t((x * 31 + y * 7) & 0xFFFF); }));
     return c;
@@ -534,11 +490,11 @@ TEST(RegularHalf, NarrowImageKeepsAreaAndCropButHalvesTheRest)
 TEST(RegularHalf, WidthStopsAtTheActiveAreaAndEmptyCellsAreZero)
 {
     // Active area ending 100 columns short of a 1500-wide image: w = 1400, half 700.
-    fixtures::DngSpec spec;
-    spec.width = 1500;
-    spec.height = 10;
-    spec.activeArea = dng::Rect(0, 0, 10, 1400);
-    auto n = FromSpec(spec);
+    fixtures::DngSpec desc;
+    desc.width = 1500;
+    desc.height = 10;
+    desc.activeArea = dng::Rect(0, 0, 10, 1400);
+    auto n = WithoutEqualisation(FromSynthetic(desc));
     n->neg->SetStage1(MakeImage(1500, 10, [](int32_t x, int32_t) { return uint16_t(x + 1); }));
     n->neg->ExtractRegularHalf(n->host, n->info, nullptr);
     EXPECT_EQ(n->neg->fMonoImage->Width(), 700);
@@ -613,9 +569,7 @@ TEST(RegularPass, RunsOverTheColourSamples)
                              "sony-a7s-bggr.dng", "leica-t-warp.dng", "leica-m240-jpegpreview.dng", "d200-grbg.dng",
                              "canon-7d-unsupported.dng"}) {
         SCOPED_TRACE(file);
-        auto n = std::make_unique<Negative>();
-        n->stream = std::make_unique<dng::FileStream>(fixtures::SamplePath(file));
-        Finish(*n, true);
+        auto n = WithoutEqualisation(FromFile(fixtures::SamplePath(file)));
         VrelNegative& neg = *n->neg;
         if (n->Stage1().Type() == dng::PixelType::kUInt8)
             neg.ExpandSquareLaw();

@@ -1,12 +1,12 @@
 // The row table copy and the G2 equalisation, on negatives read from synthetic DNGs (for their
 // colour pattern and white level) and buffers built by hand.
-#include "engine/Class_vrel_host.h"
 #include "engine/vrel_negative.h"
 
 #include "dng/image.h"
 #include "dng/info.h"
 #include "dng/stream.h"
 #include "fixtures/dng_fixture.h"
+#include "negative_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -20,43 +20,19 @@ namespace {
 using engine::RowTable;
 using engine::VrelNegative;
 
-struct Parsed {
-    engine::VrelHost host;
-    std::vector<uint8_t> bytes;
-    std::unique_ptr<dng::MemoryStream> stream;
-    dng::Info info;
-    std::unique_ptr<dng::Negative> owner;
-    VrelNegative* neg = nullptr;
-};
+using enginetest::MakeImage;
+using Parsed = enginetest::ParsedNegative;
 
 // A parsed negative (no pixels read) with the given pattern and a white level of 16383.
 std::unique_ptr<Parsed> ParsedNegative(fixtures::Mosaic mosaic)
 {
-    fixtures::DngSpec spec;
-    spec.mosaic = mosaic;
-    spec.width = 16;
-    spec.height = 16;
-    spec.valueBits = 14;
-    spec.whiteLevel = 16383;
-    auto p = std::make_unique<Parsed>();
-    p->bytes = fixtures::MakeDng(spec).bytes;
-    p->stream = std::make_unique<dng::MemoryStream>(p->bytes);
-    p->info.Parse(p->host, *p->stream);
-    p->info.PostParse(p->host);
-    p->owner = p->host.Make_dng_negative();
-    p->neg = &dynamic_cast<VrelNegative&>(*p->owner);
-    p->owner->Parse(p->host, *p->stream, p->info);
-    p->owner->PostParse(p->host, *p->stream, p->info);
-    return p;
-}
-
-std::unique_ptr<dng::Image> MakeImage(int32_t w, int32_t h, const std::function<uint16_t(int32_t, int32_t)>& f)
-{
-    auto img = std::make_unique<dng::Image>(w, h, 1, dng::PixelType::kUInt16);
-    for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x)
-            img->View16Of(0).Row(y)[x] = f(x, y);
-    return img;
+    fixtures::DngSpec desc;
+    desc.mosaic = mosaic;
+    desc.width = 16;
+    desc.height = 16;
+    desc.valueBits = 14;
+    desc.whiteLevel = 16383;
+    return enginetest::FromSynthetic<Parsed>(desc);
 }
 
 uint16_t At(const dng::Image& img, int32_t x, int32_t y)

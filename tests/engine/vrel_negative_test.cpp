@@ -1,4 +1,3 @@
-#include "engine/Class_vrel_host.h"
 #include "engine/vrel_negative.h"
 
 #include "dng/error.h"
@@ -7,6 +6,7 @@
 #include "dng/stream.h"
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
+#include "negative_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -37,30 +37,12 @@ fixtures::DngSpec Desc(F f)
 }
 
 // A negative parsed from fixture bytes (stage 1 decoded when asked) or from a sample file.
-struct Loaded {
-    engine::VrelHost host;
-    std::vector<uint8_t> bytes;
-    std::unique_ptr<dng::Stream> stream;
-    dng::Info info;
-    std::unique_ptr<dng::Negative> owner;
-    VrelNegative* neg = nullptr;
-};
+using Loaded = enginetest::ParsedNegative;
 
 std::unique_ptr<Loaded> Load(std::vector<uint8_t> bytes, bool decode = false, const std::string& path = "")
 {
-    auto l = std::make_unique<Loaded>();
-    l->bytes = std::move(bytes);
-    l->stream = path.empty() ? std::unique_ptr<dng::Stream>(std::make_unique<dng::MemoryStream>(l->bytes))
-                             : std::make_unique<dng::FileStream>(path);
-    l->info.Parse(l->host, *l->stream);
-    l->info.PostParse(l->host);
-    l->owner = l->host.Make_dng_negative();
-    l->neg = &dynamic_cast<VrelNegative&>(*l->owner);
-    l->owner->Parse(l->host, *l->stream, l->info);
-    l->owner->PostParse(l->host, *l->stream, l->info);
-    if (decode)
-        l->owner->ReadStage1Image(l->host, *l->stream, l->info);
-    return l;
+    return path.empty() ? enginetest::FromBytes<Loaded>(std::move(bytes), decode)
+                        : enginetest::FromFile<Loaded>(path, decode);
 }
 
 std::unique_ptr<Loaded> Load(const fixtures::DngSpec& desc) { return Load(fixtures::MakeDng(desc).bytes); }
