@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -24,6 +25,9 @@ namespace fs = std::filesystem;
 struct Case {
     const char* file;
     bool half;
+    int method = 0;             // 0 "Regular" ... 5 "RGB - Blue"
+    int strength = 19;          // slider position
+    bool bayerStripped = false; // "No interpolation [only for modified cameras]"
 };
 
 class SampleConversion : public testing::TestWithParam<Case> {};
@@ -44,15 +48,21 @@ std::string Capture(const std::string& command)
 TEST_P(SampleConversion, WrittenFileIsReadByEveryReader)
 {
     const Case c = GetParam();
-    const fs::path dir = fs::temp_directory_path() / ("velloray-sample-" + std::to_string(::getpid()) + "-" +
-                                                       c.file + (c.half ? "-half" : "-full"));
+    const fs::path dir = fs::temp_directory_path() /
+                         ("velloray-sample-" + std::to_string(::getpid()) + "-" + c.file + (c.half ? "-half-" : "-full-") +
+                          std::to_string(c.method) + (c.bayerStripped ? "-stripped" : ""));
     fs::remove_all(dir);
     fs::create_directories(dir);
     enginetest::FakeEngineUi ui;
     ui.autoSave = true;
     ui.autoSaveFolder = dir.string();
     ui.halfSize = c.half;
+    ui.method = c.method;
+    ui.strength = c.strength;
+    ui.bayerStripped = c.bayerStripped;
     engine::DNGConvert convert(ui);
+    convert.fMethod = c.method;
+    convert.fStrengthRed = convert.fStrengthBlue = c.strength;
     ASSERT_EQ(convert.OpenAndIdentify(fixtures::SamplePath(c.file), c.file), 1);
     ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
     ASSERT_FALSE(convert.fWrittenPath.empty());
@@ -101,24 +111,35 @@ TEST_P(SampleConversion, WrittenFileIsReadByEveryReader)
     fs::remove_all(dir);
 }
 
-const Case kCases[] = {
-    {"m9-16bit-rggb.dng", false},          {"m9-16bit-rggb.dng", true},
-    {"m9-8bit-squarelaw.dng", false},      {"m9-8bit-squarelaw.dng", true},
-    {"d800-3000x2000.dng", false},         {"d800-3000x2000.dng", true},
-    {"5d3-2400x1600.dng", false},          {"5d3-2400x1600.dng", true},
-    {"sony-a7s-bggr.dng", false},          {"sony-a7s-bggr.dng", true},
-    {"leica-t-warp.dng", false},           {"leica-t-warp.dng", true},
-    {"leica-m240-jpegpreview.dng", false}, {"leica-m240-jpegpreview.dng", true},
-    {"d200-grbg.dng", false},              {"d200-grbg.dng", true},
-};
+// Every colour sample with every method (full and 50%, the raw methods at full and partial
+// strength), and the conversion for cameras without colour filters.
+std::vector<Case> AllCases()
+{
+    const char* files[] = {"m9-16bit-rggb.dng", "m9-8bit-squarelaw.dng", "d800-3000x2000.dng", "5d3-2400x1600.dng",
+                           "sony-a7s-bggr.dng", "leica-t-warp.dng",      "leica-m240-jpegpreview.dng",
+                           "d200-grbg.dng"};
+    std::vector<Case> cases;
+    for (const char* file : files) {
+        for (bool half : {false, true}) {
+            cases.push_back({file, half, 0});
+            cases.push_back({file, half, 1, half ? 19 : 7});
+            cases.push_back({file, half, 2, half ? 7 : 19});
+            for (int method : {3, 4, 5})
+                cases.push_back({file, half, method, 9});
+        }
+        cases.push_back({file, false, 0, 19, true});
+    }
+    return cases;
+}
 
-INSTANTIATE_TEST_SUITE_P(Samples, SampleConversion, testing::ValuesIn(kCases),
+INSTANTIATE_TEST_SUITE_P(Samples, SampleConversion, testing::ValuesIn(AllCases()),
                          [](const testing::TestParamInfo<Case>& info) {
                              std::string n = info.param.file;
                              for (char& ch : n)
                                  if (!isalnum(static_cast<unsigned char>(ch)))
                                      ch = '_';
-                             return n + (info.param.half ? "_half" : "_full");
+                             return n + (info.param.half ? "_half_m" : "_full_m") + std::to_string(info.param.method) +
+                                    (info.param.bayerStripped ? "_stripped" : "");
                          });
 
 } // namespace
