@@ -277,6 +277,50 @@ TEST_F(Conversion, EveryMethodWritesItsOwnName)
     }
 }
 
+// A grey scene with a red patch: the red filter brightens the patch, the blue one darkens it.
+TEST_F(Conversion, FiltersMoveARedPatchTheWayTheirColourSays)
+{
+    fixtures::DngSpec spec;
+    spec.uniqueCameraModel = "Nikon D800";
+    spec.width = 128;
+    spec.height = 96;
+    spec.rowsPerStrip = 96;
+    fixtures::DngFixture fx = fixtures::MakeDng(spec);
+    const auto& block = fx.layout.directories[fx.rawIfd].blocks.at(0);
+    auto inPatch = [](int x, int y) { return x >= 32 && x < 96 && y >= 32 && y < 64; };
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 128; ++x) {
+            const bool red = (x % 2 == 0) && (y % 2 == 0), blue = (x % 2 == 1) && (y % 2 == 1);
+            // Grey in camera space follows the neutral (0.473, 1, 0.681); the patch is red.
+            uint16_t v = red ? 3784 : blue ? 5448 : 8000;
+            if (inPatch(x, y))
+                v = red ? 12000 : blue ? 500 : 2000;
+            const size_t at = block.offset + (size_t(y) * 128 + size_t(x)) * 2;
+            fx.bytes[at] = uint8_t(v & 0xFF);
+            fx.bytes[at + 1] = uint8_t(v >> 8);
+        }
+    const std::string src = Source(fx.bytes, "patch.dng");
+    ui.autoSave = false;
+    engine::DNGConvert convert(ui);
+    auto patchMean = [&](int method) {
+        convert.fMethod = method;
+        ui.method = method;
+        EXPECT_EQ(convert.OpenAndIdentify(src, "patch.dng"), 1);
+        EXPECT_TRUE(ui.boxes.shown.empty());
+        const dng::Image& out = *convert.fNegative->Stage2Image();
+        double sum = 0;
+        for (int y = 40; y < 56; ++y)
+            for (int x = 40; x < 88; ++x)
+                sum += out.Row16(y)[x];
+        return sum / (16.0 * 48.0);
+    };
+    const double regular = patchMean(0);
+    const double red = patchMean(3);
+    const double blue = patchMean(5);
+    EXPECT_GT(red, regular * 1.2);
+    EXPECT_LT(blue, regular * 0.8);
+}
+
 TEST_F(Conversion, PassesNotYetAvailableSaySoAndPreviewRunsDrawOnlyAfterSuccess)
 {
     const std::string src = SampleSource("d200-grbg.dng");
