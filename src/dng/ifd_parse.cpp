@@ -19,7 +19,6 @@ constexpr uint32_t Bit(uint16_t type) { return 1u << type; }
 constexpr uint32_t kShortOrLong = Bit(kTypeShort) | Bit(kTypeLong);
 constexpr uint32_t kShortLongOrRational = kShortOrLong | Bit(kTypeRational);
 constexpr uint32_t kByteLike = Bit(kTypeByte) | Bit(kTypeUndefined);
-constexpr uint32_t kRational = Bit(kTypeRational);
 constexpr uint32_t kAnyRational = Bit(kTypeRational) | Bit(kTypeSRational);
 
 constexpr uint32_t kMaxLinearizationEntries = 65536;

@@ -119,7 +119,7 @@ template <typename V>
     V gmax = G[0];
     V smallestNonZero = G[0] != 0 ? G[0] : none;
     for (int i = 1; i < 8; ++i) {
-        gmin = (G[i] < gmin) | (gmin == 0) ? G[i] : gmin;
+        gmin = ((G[i] < gmin) | (gmin == 0)) ? G[i] : gmin;
         gmax = Max(gmax, G[i]);
         smallestNonZero = Min(smallestNonZero, G[i] != 0 ? G[i] : none);
     }
@@ -264,8 +264,8 @@ struct RowLanes {
     RealLanes v = ownPositive ? pc * q : pc;
     const RealLanes loReal = __builtin_convertvector(lo, RealLanes);
     const RealLanes hiReal = __builtin_convertvector(hi, RealLanes);
-    v = __builtin_convertvector(lo < kWindowMinStart, WideMask) & (v < loReal) ? loReal : v;
-    v = __builtin_convertvector(hi > 0, WideMask) & (v > hiReal) ? hiReal : v;
+    v = (__builtin_convertvector(lo < kWindowMinStart, WideMask) & (v < loReal)) ? loReal : v;
+    v = (__builtin_convertvector(hi > 0, WideMask) & (v > hiReal)) ? hiReal : v;
     const RealLanes top = RealLanes{} + 65535.0;
     v = v > top ? top : v;
     const Lanes out = __builtin_convertvector(v, Lanes); // truncation
