@@ -477,9 +477,8 @@ void DNGConvert::PrepareOutputMetadata()
                                     : render.RenderWithArgs3(fHost, *fNegative, lens.Opcodes()[0]);
     fOutputPreviewInfo = dng::PreviewInfo{"Velloray", version, "Default", 2};
 
-    // The source's raw image once more, for its digest check, then the monochrome plane in its place.
-    fNegative->ReadStage1Image(fHost, *fStream, fInfo);
-    fNegative->ValidateRawImageDigest(fHost);
+    // The monochrome plane becomes the raw image. (The source's pixels were read and their digest
+    // checked when the photo was staged; reading them again here would only be replaced at once.)
     fNegative->SynchronizeMetadata();
     fNegative->CopyMonoToStage1();
 
