@@ -138,15 +138,10 @@ void CopyIfPresent(TiffWriter& w, TiffWriter::Ifd ifd, const TiffDirectory& dir,
 // Whether a tag of the source's EXIF or GPS directory is carried into the output.
 bool KeepsMetadataTag(const TiffTag& tag, bool makerNoteSafe)
 {
-    switch (tag.code) {
     // Pointers and data offsets would point into the source file.
-    case kTagStripOffsets:
-    case kTagStripByteCounts:
-    case kTagTileOffsets:
-    case kTagTileByteCounts:
-    case kTagSubIFDs:
-    case kTagExifIFD:
-    case kTagGpsIFD:
+    if (TiffWriter::IsWriterOwned(tag.code))
+        return false;
+    switch (tag.code) {
     case kTagInteropIFD:
     // The output has no colour filter.
     case kTagExifCFAPattern:

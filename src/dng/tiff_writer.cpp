@@ -14,24 +14,7 @@ namespace dng {
 
 namespace {
 
-
 constexpr uint64_t kMaxFileBytes = 0xFFFFFFFFull;
-
-bool IsWriterOwned(uint16_t code)
-{
-    switch (code) {
-    case kTagStripOffsets:
-    case kTagStripByteCounts:
-    case kTagTileOffsets:
-    case kTagTileByteCounts:
-    case kTagSubIFDs:
-    case kTagExifIFD:
-    case kTagGpsIFD:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // The unit swapped between byte orders: one value (so BYTE, ASCII and UNDEFINED never change),
 // except that a rational is two 32-bit halves, each swapped on its own.
@@ -67,6 +50,22 @@ uint32_t CountOf(size_t n)
 uint64_t PaddedSize(uint64_t size) { return size + (size & 1); }
 
 } // namespace
+
+bool TiffWriter::IsWriterOwned(uint16_t code)
+{
+    switch (code) {
+    case kTagStripOffsets:
+    case kTagStripByteCounts:
+    case kTagTileOffsets:
+    case kTagTileByteCounts:
+    case kTagSubIFDs:
+    case kTagExifIFD:
+    case kTagGpsIFD:
+        return true;
+    default:
+        return false;
+    }
+}
 
 const TiffLayout::Entry* TiffLayout::Directory::Find(uint16_t code) const
 {

@@ -40,6 +40,9 @@ struct TiffLayout {
 
 class TiffWriter {
 public:
+    // Offsets, byte counts and directory pointers, which the writer sets itself.
+    static bool IsWriterOwned(uint16_t code);
+
     struct Ifd {
         uint32_t index = 0;
         friend bool operator==(const Ifd&, const Ifd&) = default;
