@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -34,21 +36,93 @@ struct Window {
     double P(int dy, int dx) const { return rows[dy + 2][cols[dx + 2]]; }
 };
 
+// The same window for a photosite at least two columns and rows from every edge: no reflection,
+// and the rows y - 2 .. y + 2 are already converted to real64, so a sample is read straight from
+// its row at column x + dx.
+// I(dy, dx) reads the same sample as an integer from the 16-bit rows.
+struct InteriorWindow {
+    const double* const* rows;
+    const uint16_t* const* rows16;
+    int32_t x;
+    double P(int dy, int dx) const { return rows[dy + 2][x + dx]; }
+    int32_t I(int dy, int dx) const { return rows16[dy + 2][x + dx]; }
+};
+
+// In the interior the gradients are taken in integers, doubled: every term of a gradient is a
+// whole difference or half of one, so twice a gradient is an exact integer (below 2^21) and each
+// real64 partial sum of the gradient is exact as well; the two agree bit for bit.
+inline int32_t AbsDiff(int32_t a, int32_t b)
+{
+    return a > b ? a - b : b - a;
+}
+
+// Twice the straight gradients N, E, S, W.
+inline void StraightGradients2(const InteriorWindow& p, int32_t pc, int32_t G[4])
+{
+    const int32_t v0 = AbsDiff(p.I(-1, 0), p.I(1, 0));
+    const int32_t vm = AbsDiff(p.I(-1, -1), p.I(1, -1));
+    const int32_t vp = AbsDiff(p.I(-1, 1), p.I(1, 1));
+    const int32_t h0 = AbsDiff(p.I(0, 1), p.I(0, -1));
+    const int32_t hm = AbsDiff(p.I(-1, 1), p.I(-1, -1));
+    const int32_t hp = AbsDiff(p.I(1, 1), p.I(1, -1));
+    G[0] = 2 * (v0 + AbsDiff(p.I(-2, 0), pc)) + vm + vp + AbsDiff(p.I(-2, -1), p.I(0, -1)) +
+           AbsDiff(p.I(-2, 1), p.I(0, 1));
+    G[1] = 2 * (h0 + AbsDiff(p.I(0, 2), pc)) + hm + hp + AbsDiff(p.I(-1, 2), p.I(-1, 0)) +
+           AbsDiff(p.I(1, 2), p.I(1, 0));
+    G[2] = 2 * (v0 + AbsDiff(p.I(2, 0), pc)) + vp + vm + AbsDiff(p.I(2, 1), p.I(0, 1)) +
+           AbsDiff(p.I(2, -1), p.I(0, -1));
+    G[3] = 2 * (h0 + AbsDiff(p.I(0, -2), pc)) + hp + hm + AbsDiff(p.I(1, -2), p.I(1, 0)) +
+           AbsDiff(p.I(-1, -2), p.I(-1, 0));
+}
+
+// SelectDirections on doubled gradients G = 2 g, in quarter units: 4 g = 2 G, the threshold
+// 4 T = 6 gmin + 2 (gmax - gmin) = 2 Gmin + Gmax, and a raise of 10 adds 40. All of it is exact
+// in both forms, so the same directions are chosen.
+[[gnu::always_inline]] inline unsigned SelectDirections2(const int32_t* G, int count)
+{
+    const unsigned all = (1u << count) - 1u;
+    int32_t gmin = G[0];
+    int32_t gmax = G[0];
+    int32_t smallestNonZero = std::numeric_limits<int32_t>::max();
+    for (int i = 0; i < count; ++i) {
+        gmin = std::min(gmin, G[i]);
+        gmax = std::max(gmax, G[i]);
+        smallestNonZero = G[i] != 0 ? std::min(smallestNonZero, G[i]) : smallestNonZero;
+    }
+    if (smallestNonZero == std::numeric_limits<int32_t>::max())
+        return all;
+    const int32_t s4 = 2 * smallestNonZero;
+    int32_t t4 = 2 * gmin + gmax;
+    for (int32_t raises = 0; !(s4 < t4) && raises < kMaxThresholdRaises; ++raises)
+        t4 += 40;
+    if (!(s4 < t4))
+        return all;
+    unsigned chosen = 0;
+    for (int i = 0; i < count; ++i)
+        chosen |= unsigned(G[i] != 0 && 2 * G[i] < t4) << i;
+    return chosen;
+}
+
 // The four straight gradients N, E, S, W; both sweeps use them.
-void StraightGradients(const Window& p, double pc, double g[4])
+template <typename Win>
+void StraightGradients(const Win& p, double pc, double g[4])
 {
     using std::fabs;
-    g[0] = fabs(p.P(-1, 0) - p.P(1, 0)) + fabs(p.P(-2, 0) - pc) + 0.5 * fabs(p.P(-1, -1) - p.P(1, -1)) +
-           0.5 * fabs(p.P(-1, 1) - p.P(1, 1)) + 0.5 * fabs(p.P(-2, -1) - p.P(0, -1)) +
+    // |a - b| equals |b - a| exactly, so each difference shared by two directions is taken once;
+    // the sums keep their order.
+    const double v0 = fabs(p.P(-1, 0) - p.P(1, 0));
+    const double vm = 0.5 * fabs(p.P(-1, -1) - p.P(1, -1));
+    const double vp = 0.5 * fabs(p.P(-1, 1) - p.P(1, 1));
+    const double h0 = fabs(p.P(0, 1) - p.P(0, -1));
+    const double hm = 0.5 * fabs(p.P(-1, 1) - p.P(-1, -1));
+    const double hp = 0.5 * fabs(p.P(1, 1) - p.P(1, -1));
+    g[0] = v0 + fabs(p.P(-2, 0) - pc) + vm + vp + 0.5 * fabs(p.P(-2, -1) - p.P(0, -1)) +
            0.5 * fabs(p.P(-2, 1) - p.P(0, 1));
-    g[1] = fabs(p.P(0, 1) - p.P(0, -1)) + fabs(p.P(0, 2) - pc) + 0.5 * fabs(p.P(-1, 1) - p.P(-1, -1)) +
-           0.5 * fabs(p.P(1, 1) - p.P(1, -1)) + 0.5 * fabs(p.P(-1, 2) - p.P(-1, 0)) +
+    g[1] = h0 + fabs(p.P(0, 2) - pc) + hm + hp + 0.5 * fabs(p.P(-1, 2) - p.P(-1, 0)) +
            0.5 * fabs(p.P(1, 2) - p.P(1, 0));
-    g[2] = fabs(p.P(1, 0) - p.P(-1, 0)) + fabs(p.P(2, 0) - pc) + 0.5 * fabs(p.P(1, 1) - p.P(-1, 1)) +
-           0.5 * fabs(p.P(1, -1) - p.P(-1, -1)) + 0.5 * fabs(p.P(2, 1) - p.P(0, 1)) +
+    g[2] = v0 + fabs(p.P(2, 0) - pc) + vp + vm + 0.5 * fabs(p.P(2, 1) - p.P(0, 1)) +
            0.5 * fabs(p.P(2, -1) - p.P(0, -1));
-    g[3] = fabs(p.P(0, -1) - p.P(0, 1)) + fabs(p.P(0, -2) - pc) + 0.5 * fabs(p.P(1, -1) - p.P(1, 1)) +
-           0.5 * fabs(p.P(-1, -1) - p.P(-1, 1)) + 0.5 * fabs(p.P(1, -2) - p.P(1, 0)) +
+    g[3] = h0 + fabs(p.P(0, -2) - pc) + hp + hm + 0.5 * fabs(p.P(1, -2) - p.P(1, 0)) +
            0.5 * fabs(p.P(-1, -2) - p.P(-1, 0));
 }
 
@@ -62,7 +136,7 @@ void StraightGradients(const Window& p, double pc, double g[4])
 // A threshold admits a direction exactly when it lies above the smallest non-zero gradient, so
 // the raises only have to be counted against that one. Gradients are multiples of 0.5 and T of
 // 0.25 far below 2^52, so the repeated additions are exact.
-unsigned SelectDirections(const double* g, int count)
+[[gnu::always_inline]] inline unsigned SelectDirections(const double* g, int count)
 {
     const unsigned all = (1u << count) - 1u;
     double gmin = g[0];
@@ -71,8 +145,7 @@ unsigned SelectDirections(const double* g, int count)
     for (int i = 0; i < count; ++i) {
         gmin = std::min(gmin, g[i]);
         gmax = std::max(gmax, g[i]);
-        if (g[i] != 0.0 && g[i] < smallestNonZero)
-            smallestNonZero = g[i];
+        smallestNonZero = g[i] != 0.0 ? std::min(smallestNonZero, g[i]) : smallestNonZero;
     }
     if (std::isinf(smallestNonZero))
         return all;
@@ -83,17 +156,39 @@ unsigned SelectDirections(const double* g, int count)
         return all;
     unsigned chosen = 0;
     for (int i = 0; i < count; ++i)
-        if (g[i] != 0.0 && g[i] < t)
-            chosen |= 1u << i;
+        chosen |= unsigned(g[i] != 0.0 && g[i] < t) << i;
     return chosen;
 }
 
 // Smallest and largest chosen-colour sample of the window, from the starting values 16383 and 0.
 // chosenAt[dy & 1][dx & 1] tells whether the photosite at offset (dy, dx) has the chosen colour.
-void ChosenRange(const Window& p, const bool chosenAt[2][2], double& lo, double& hi)
+template <typename Win>
+[[gnu::always_inline]] inline void ChosenRange(const Win& p, const bool chosenAt[2][2], double& lo, double& hi)
 {
     lo = kWindowMinStart;
     hi = kWindowMaxStart;
+    // With a single chosen-colour parity (the usual 2 x 2 layout) only its photosites are visited:
+    // rows and columns from -2 + that parity in steps of two. Smallest and largest do not depend
+    // on the order of the samples.
+    int cells = 0;
+    int cy = 0;
+    int cx = 0;
+    for (int py = 0; py < 2; ++py)
+        for (int px = 0; px < 2; ++px)
+            if (chosenAt[py][px]) {
+                ++cells;
+                cy = py;
+                cx = px;
+            }
+    if (cells == 1) {
+        for (int dy = -2 + cy; dy <= 2; dy += 2)
+            for (int dx = -2 + cx; dx <= 2; dx += 2) {
+                const double v = p.P(dy, dx);
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+        return;
+    }
     for (int dy = -2; dy <= 2; ++dy)
         for (int dx = -2; dx <= 2; ++dx)
             if (chosenAt[dy & 1][dx & 1]) {
@@ -105,7 +200,8 @@ void ChosenRange(const Window& p, const bool chosenAt[2][2], double& lo, double&
 
 // Clamp to the window range (inside the image only), round to nearest and store as 16 bits.
 // Near the edges nothing bounds the ratio, so the value is saturated at 65535.
-uint16_t Store(double v, const Window& p, const bool chosenAt[2][2], bool window)
+template <typename Win>
+[[gnu::always_inline]] inline uint16_t Store(double v, const Win& p, const bool chosenAt[2][2], bool window)
 {
     if (window) {
         double lo;
@@ -122,10 +218,80 @@ uint16_t Store(double v, const Window& p, const bool chosenAt[2][2], bool window
     return static_cast<uint16_t>(v); // truncation of V + 0.5
 }
 
+// Four interior photosites two columns apart, x, x + 2, x + 4, x + 6, one per lane. The rows of
+// the window are kept split by column parity as 32-bit integers, so the samples at offset dx of
+// the four photosites are four consecutive entries.
+using Lanes = int32_t __attribute__((vector_size(16)));
+
+struct SplitRows {
+    const int32_t* const* rows; // rows[(dy + 2) * 2 + parity], entry i = column 2 i + parity
+    int32_t x;
+    Lanes I(int dy, int dx) const
+    {
+        const int32_t c = x + dx;
+        Lanes v;
+        std::memcpy(&v, rows[(dy + 2) * 2 + (c & 1)] + (c >> 1), sizeof v);
+        return v;
+    }
+};
+
+inline Lanes AbsDiff(Lanes a, Lanes b)
+{
+    const Lanes d = a - b;
+    return d < 0 ? -d : d;
+}
+
+// The same doubled gradients as StraightGradients2 and GreenDirections, four photosites at once.
+inline void StraightGradients2(const SplitRows& p, Lanes pc, Lanes G[4])
+{
+    const Lanes v0 = AbsDiff(p.I(-1, 0), p.I(1, 0));
+    const Lanes vm = AbsDiff(p.I(-1, -1), p.I(1, -1));
+    const Lanes vp = AbsDiff(p.I(-1, 1), p.I(1, 1));
+    const Lanes h0 = AbsDiff(p.I(0, 1), p.I(0, -1));
+    const Lanes hm = AbsDiff(p.I(-1, 1), p.I(-1, -1));
+    const Lanes hp = AbsDiff(p.I(1, 1), p.I(1, -1));
+    G[0] = 2 * (v0 + AbsDiff(p.I(-2, 0), pc)) + vm + vp + AbsDiff(p.I(-2, -1), p.I(0, -1)) +
+           AbsDiff(p.I(-2, 1), p.I(0, 1));
+    G[1] = 2 * (h0 + AbsDiff(p.I(0, 2), pc)) + hm + hp + AbsDiff(p.I(-1, 2), p.I(-1, 0)) +
+           AbsDiff(p.I(1, 2), p.I(1, 0));
+    G[2] = 2 * (v0 + AbsDiff(p.I(2, 0), pc)) + vp + vm + AbsDiff(p.I(2, 1), p.I(0, 1)) +
+           AbsDiff(p.I(2, -1), p.I(0, -1));
+    G[3] = 2 * (h0 + AbsDiff(p.I(0, -2), pc)) + hp + hm + AbsDiff(p.I(1, -2), p.I(1, 0)) +
+           AbsDiff(p.I(-1, -2), p.I(-1, 0));
+}
+
+// The chosen directions of the four photosites: sweep 1 with all eight, sweep 2 with the four
+// straight ones.
+inline void LaneDirections(const SplitRows& p, bool diagonals, unsigned chosen[4])
+{
+    const Lanes pc = p.I(0, 0);
+    Lanes G[8];
+    StraightGradients2(p, pc, G);
+    int count = 4;
+    if (diagonals) {
+        G[4] = 2 * (AbsDiff(p.I(-1, 1), p.I(1, -1)) + AbsDiff(p.I(-2, 2), pc) + AbsDiff(p.I(-2, 1), p.I(0, -1)) +
+                    AbsDiff(p.I(-1, 2), p.I(1, 0)));
+        G[5] = 2 * (AbsDiff(p.I(1, 1), p.I(-1, -1)) + AbsDiff(p.I(2, 2), pc) + AbsDiff(p.I(1, 2), p.I(-1, 0)) +
+                    AbsDiff(p.I(2, 1), p.I(0, -1)));
+        G[6] = 2 * (AbsDiff(p.I(-1, -1), p.I(1, 1)) + AbsDiff(p.I(-2, -2), pc) + AbsDiff(p.I(-1, -2), p.I(1, 0)) +
+                    AbsDiff(p.I(-2, -1), p.I(0, 1)));
+        G[7] = 2 * (AbsDiff(p.I(1, -1), p.I(-1, 1)) + AbsDiff(p.I(2, -2), pc) + AbsDiff(p.I(2, -1), p.I(0, 1)) +
+                    AbsDiff(p.I(1, -2), p.I(-1, 0)));
+        count = 8;
+    }
+    for (int l = 0; l < 4; ++l) {
+        int32_t g[8];
+        for (int i = 0; i < count; ++i)
+            g[i] = G[i][l];
+        chosen[l] = SelectDirections2(g, count);
+    }
+}
+
 // Sweep 1, at a green photosite: Sv gathers the chosen (or third) colour of the vertical
 // neighbours, Sh that of the horizontal ones, Sc green estimates. The ratio is taken over the
 // sum that holds the chosen colour: horizontal on the chosen colour's rows, vertical otherwise.
-double GreenSiteValue(const Window& p, bool chosenIsHorizontal)
+// The chosen directions of sweep 1 (N, E, S, W, then the four diagonals).
+unsigned GreenDirections(const Window& p)
 {
     const double pc = p.P(0, 0);
     double g[8];
@@ -139,17 +305,41 @@ double GreenSiteValue(const Window& p, bool chosenIsHorizontal)
            fabs(p.P(-2, -1) - p.P(0, 1));
     g[7] = fabs(p.P(1, -1) - p.P(-1, 1)) + fabs(p.P(2, -2) - pc) + fabs(p.P(2, -1) - p.P(0, 1)) +
            fabs(p.P(1, -2) - p.P(-1, 0));
-    const unsigned chosen = SelectDirections(g, 8);
+    return SelectDirections(g, 8);
+}
+
+
+[[gnu::always_inline]] inline unsigned GreenDirections(const InteriorWindow& p)
+{
+    const int32_t pc = p.I(0, 0);
+    int32_t G[8];
+    StraightGradients2(p, pc, G);
+    G[4] = 2 * (AbsDiff(p.I(-1, 1), p.I(1, -1)) + AbsDiff(p.I(-2, 2), pc) + AbsDiff(p.I(-2, 1), p.I(0, -1)) +
+                AbsDiff(p.I(-1, 2), p.I(1, 0)));
+    G[5] = 2 * (AbsDiff(p.I(1, 1), p.I(-1, -1)) + AbsDiff(p.I(2, 2), pc) + AbsDiff(p.I(1, 2), p.I(-1, 0)) +
+                AbsDiff(p.I(2, 1), p.I(0, -1)));
+    G[6] = 2 * (AbsDiff(p.I(-1, -1), p.I(1, 1)) + AbsDiff(p.I(-2, -2), pc) + AbsDiff(p.I(-1, -2), p.I(1, 0)) +
+                AbsDiff(p.I(-2, -1), p.I(0, 1)));
+    G[7] = 2 * (AbsDiff(p.I(1, -1), p.I(-1, 1)) + AbsDiff(p.I(2, -2), pc) + AbsDiff(p.I(2, -1), p.I(0, 1)) +
+                AbsDiff(p.I(1, -2), p.I(-1, 0)));
+    return SelectDirections2(G, 8);
+}
+
+template <typename Win>
+[[gnu::always_inline]] inline double GreenSiteValue(const Win& p, bool chosenIsHorizontal, unsigned chosen)
+{
+    const double pc = p.P(0, 0);
 
     double sv = 0.0;
     double sh = 0.0;
     double sc = 0.0;
+    // An unchosen direction adds +0.0, which leaves the (non-negative) sums exactly as they are;
+    // this keeps the accumulation free of unpredictable branches.
     auto add = [&](unsigned i, double v, double h, double x) {
-        if (chosen & (1u << i)) {
-            sv += v;
-            sh += h;
-            sc += (pc + x) * 0.5;
-        }
+        const bool on = (chosen >> i) & 1u;
+        sv += on ? v : 0.0;
+        sh += on ? h : 0.0;
+        sc += on ? (pc + x) * 0.5 : 0.0;
     };
     add(0, p.P(-1, 0), p.P(0, -1), p.P(-2, 0));
     add(1, p.P(1, 0), p.P(0, 1), p.P(0, 2));
@@ -167,24 +357,38 @@ double GreenSiteValue(const Window& p, bool chosenIsHorizontal)
     return q > 0.0 ? pc / q : pc;
 }
 
+// The chosen directions of sweep 2 (N, E, S, W).
+unsigned ThirdDirections(const Window& p)
+{
+    double g[4];
+    StraightGradients(p, p.P(0, 0), g);
+    return SelectDirections(g, 4);
+}
+
+unsigned ThirdDirections(const InteriorWindow& p)
+{
+    int32_t G[4];
+    StraightGradients2(p, p.I(0, 0), G);
+    return SelectDirections2(G, 4);
+}
+
 // Sweep 2, at a photosite of the third colour: St gathers the direct neighbours (greens that now
 // hold the chosen colour), Sc estimates of the photosite's own colour.
-double ThirdSiteValue(const Window& p)
+template <typename Win>
+[[gnu::always_inline]] inline double ThirdSiteValue(const Win& p, unsigned chosen)
 {
     const double pc = p.P(0, 0);
-    double g[4];
-    StraightGradients(p, pc, g);
-    const unsigned chosen = SelectDirections(g, 4);
 
     const double near[4] = {p.P(-1, 0), p.P(0, 1), p.P(1, 0), p.P(0, -1)};
     const double far[4] = {p.P(-2, 0), p.P(0, 2), p.P(2, 0), p.P(0, -2)};
     double st = 0.0;
     double sc = 0.0;
-    for (unsigned i = 0; i < 4; ++i)
-        if (chosen & (1u << i)) {
-            st += near[i];
-            sc += (pc + far[i]) * 0.5;
-        }
+    // As in sweep 1, an unchosen direction adds +0.0 to non-negative sums.
+    for (unsigned i = 0; i < 4; ++i) {
+        const bool on = (chosen >> i) & 1u;
+        st += on ? near[i] : 0.0;
+        sc += on ? (pc + far[i]) * 0.5 : 0.0;
+    }
     double q = 1.0;
     if (sc > 0.0)
         q = st / sc;
@@ -257,9 +461,17 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
             third[py][px] = blueChannel ? IsRedPixel(px, py) : IsBluePixel(px, py);
         }
 
+    std::vector<double> rowBuffer(size_t(5) * size_t(w));
+    // The same rows split by column parity as integers, for the four-at-a-time interior.
+    const size_t splitStride = size_t(w / 2 + 1);
+    std::vector<int32_t> splitBuffer(size_t(10) * splitStride);
+    int32_t convertedRow[5];
     for (int sweep = 1; sweep <= 2; ++sweep) {
         if (sweep == 2)
             CopyBufferToRows(rows, stage1); // sweep 2 reads sweep 1's greens
+        // Interior rows are converted to real64 once per sweep; row r is kept in slot r % 5, so
+        // the five rows of any interior window occupy distinct slots.
+        std::fill(convertedRow, convertedRow + 5, -1);
         const bool(&interpolated)[2][2] = sweep == 1 ? green : third;
 
         for (int32_t y = 0; y < h; ++y) {
@@ -275,41 +487,100 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
                 R[k] = rows.Row(ReflectIndex(y - 2 + k, h));
             uint16_t* dst = out.Row(y);
             const bool rowInside = y >= 2 && y <= h - 3;
+            const double* D[5] = {};
+            const int32_t* S[10] = {};
+            if (rowInside) {
+                for (int32_t k = 0; k < 5; ++k) {
+                    const int32_t r = y - 2 + k;
+                    const int32_t slot = r % 5;
+                    double* d = rowBuffer.data() + size_t(slot) * size_t(w);
+                    int32_t* even = splitBuffer.data() + size_t(2 * slot) * splitStride;
+                    int32_t* odd = even + splitStride;
+                    if (convertedRow[slot] != r) {
+                        const uint16_t* s = R[k];
+                        for (int32_t x = 0; x < w; ++x)
+                            d[x] = s[x];
+                        for (int32_t x = 0; x < w; x += 2)
+                            even[x >> 1] = s[x];
+                        for (int32_t x = 1; x < w; x += 2)
+                            odd[x >> 1] = s[x];
+                        convertedRow[slot] = r;
+                    }
+                    D[k] = d;
+                    S[2 * k] = even;
+                    S[2 * k + 1] = odd;
+                }
+            }
             const int32_t py = y & 1;
 
-            for (int32_t x = 0; x < w; ++x) {
-                const int32_t px = x & 1;
-                const uint16_t pc = R[2][x];
-                // Zero stays zero; photosites this sweep does not fill are written back as read.
-                if (pc == 0 || !interpolated[py][px]) {
-                    dst[x] = pc;
+            // Photosites this sweep does not fill are written back as read; so is every zero.
+            std::copy(R[2], R[2] + w, dst);
+            for (int32_t px = 0; px < 2; ++px) {
+                if (!interpolated[py][px])
                     continue;
-                }
                 // Where the chosen colour sits relative to this photosite, by offset parity.
                 const bool chosenAt[2][2] = {{chosen[py][px], chosen[py][px ^ 1]},
                                              {chosen[py ^ 1][px], chosen[py ^ 1][px ^ 1]}};
-                const bool inside = rowInside && x >= 2 && x <= w - 3;
-                int32_t C[5];
-                if (inside) {
-                    for (int32_t k = 0; k < 5; ++k)
-                        C[k] = x - 2 + k;
-                } else {
-                    for (int32_t k = 0; k < 5; ++k)
-                        C[k] = ReflectIndex(x - 2 + k, w);
+                // Sweep 1: a green of neither row kind has no ratio. G1 shares its row with red,
+                // G2 with blue: the chosen colour lies beside the photosite on its own rows and
+                // above / below it on the others.
+                const bool keepAsRead = sweep == 1 && !g1[py][px] && !g2[py][px];
+                const bool chosenIsHorizontal = g1[py][px] != blueChannel;
+                auto valueWith = [&](const auto& p, uint16_t pc, bool inside, unsigned directions) {
+                    double v;
+                    if (keepAsRead)
+                        v = double(pc);
+                    else if (sweep == 1)
+                        v = GreenSiteValue(p, chosenIsHorizontal, directions);
+                    else
+                        v = ThirdSiteValue(p, directions);
+                    return Store(v, p, chosenAt, inside);
+                };
+                auto value = [&](const auto& p, uint16_t pc, bool inside) {
+                    unsigned directions = 0;
+                    if (!keepAsRead)
+                        directions = sweep == 1 ? GreenDirections(p) : ThirdDirections(p);
+                    return valueWith(p, pc, inside, directions);
+                };
+                int32_t x = px;
+                // Interior photosites four at a time (columns x .. x + 6 within 2 .. w - 3); the
+                // gradients of the four are taken together, the rest photosite by photosite.
+                if (rowInside && !keepAsRead) {
+                    for (; x < 2; x += 2) {
+                        const uint16_t pc = R[2][x];
+                        if (pc == 0)
+                            continue;
+                        int32_t C[5];
+                        for (int32_t k = 0; k < 5; ++k)
+                            C[k] = ReflectIndex(x - 2 + k, w);
+                        dst[x] = value(Window{R, C}, pc, false);
+                    }
+                    for (; x + 6 <= w - 3; x += 8) {
+                        unsigned directions[4];
+                        LaneDirections(SplitRows{S, x}, sweep == 1, directions);
+                        for (int32_t l = 0; l < 4; ++l) {
+                            const int32_t xl = x + 2 * l;
+                            const uint16_t pc = R[2][xl];
+                            if (pc != 0)
+                                dst[xl] = valueWith(InteriorWindow{D, R, xl}, pc, true, directions[l]);
+                        }
+                    }
                 }
-                const Window p{R, C};
-                double v;
-                if (sweep == 1 && !g1[py][px] && !g2[py][px]) {
-                    v = double(pc); // a green of neither row kind has no ratio
-                } else if (sweep == 1) {
-                    // G1 shares its row with red, G2 with blue: the chosen colour lies beside the
-                    // photosite on its own rows and above / below it on the others.
-                    const bool chosenIsHorizontal = g1[py][px] != blueChannel;
-                    v = GreenSiteValue(p, chosenIsHorizontal);
-                } else {
-                    v = ThirdSiteValue(p);
+                for (; x < w; x += 2) {
+                    const uint16_t pc = R[2][x];
+                    if (pc == 0)
+                        continue;
+                    const bool inside = rowInside && x >= 2 && x <= w - 3;
+                    // The same computation either way; the interior skips the column reflection.
+                    if (inside) {
+                        dst[x] = value(InteriorWindow{D, R, x}, pc, true);
+                    } else {
+                        int32_t C[5];
+                        for (int32_t k = 0; k < 5; ++k)
+                            C[k] = ReflectIndex(x - 2 + k, w);
+                        dst[x] = value(Window{R, C}, pc, false);
+                    }
                 }
-                dst[x] = Store(v, p, chosenAt, inside);
             }
         }
     }
