@@ -56,25 +56,6 @@ inline int32_t AbsDiff(int32_t a, int32_t b)
     return a > b ? a - b : b - a;
 }
 
-// Twice the straight gradients N, E, S, W.
-inline void StraightGradients2(const InteriorWindow& p, int32_t pc, int32_t G[4])
-{
-    const int32_t v0 = AbsDiff(p.I(-1, 0), p.I(1, 0));
-    const int32_t vm = AbsDiff(p.I(-1, -1), p.I(1, -1));
-    const int32_t vp = AbsDiff(p.I(-1, 1), p.I(1, 1));
-    const int32_t h0 = AbsDiff(p.I(0, 1), p.I(0, -1));
-    const int32_t hm = AbsDiff(p.I(-1, 1), p.I(-1, -1));
-    const int32_t hp = AbsDiff(p.I(1, 1), p.I(1, -1));
-    G[0] = 2 * (v0 + AbsDiff(p.I(-2, 0), pc)) + vm + vp + AbsDiff(p.I(-2, -1), p.I(0, -1)) +
-           AbsDiff(p.I(-2, 1), p.I(0, 1));
-    G[1] = 2 * (h0 + AbsDiff(p.I(0, 2), pc)) + hm + hp + AbsDiff(p.I(-1, 2), p.I(-1, 0)) +
-           AbsDiff(p.I(1, 2), p.I(1, 0));
-    G[2] = 2 * (v0 + AbsDiff(p.I(2, 0), pc)) + vp + vm + AbsDiff(p.I(2, 1), p.I(0, 1)) +
-           AbsDiff(p.I(2, -1), p.I(0, -1));
-    G[3] = 2 * (h0 + AbsDiff(p.I(0, -2), pc)) + hp + hm + AbsDiff(p.I(1, -2), p.I(1, 0)) +
-           AbsDiff(p.I(-1, -2), p.I(-1, 0));
-}
-
 // SelectDirections on doubled gradients G = 2 g, in quarter units: 4 g = 2 G, the threshold
 // 4 T = 6 gmin + 2 (gmax - gmin) = 2 Gmin + Gmax, and a raise of 10 adds 40. All of it is exact
 // in both forms, so the same directions are chosen.
@@ -241,15 +222,17 @@ inline Lanes AbsDiff(Lanes a, Lanes b)
     return d < 0 ? -d : d;
 }
 
-// The same doubled gradients as StraightGradients2 and GreenDirections, four photosites at once.
-inline void StraightGradients2(const SplitRows& p, Lanes pc, Lanes G[4])
+// Twice the straight gradients N, E, S, W, exact in integers: for one photosite (int32_t over an
+// InteriorWindow) or four at once (Lanes over SplitRows).
+template <typename Win, typename V>
+inline void StraightGradients2(const Win& p, V pc, V G[4])
 {
-    const Lanes v0 = AbsDiff(p.I(-1, 0), p.I(1, 0));
-    const Lanes vm = AbsDiff(p.I(-1, -1), p.I(1, -1));
-    const Lanes vp = AbsDiff(p.I(-1, 1), p.I(1, 1));
-    const Lanes h0 = AbsDiff(p.I(0, 1), p.I(0, -1));
-    const Lanes hm = AbsDiff(p.I(-1, 1), p.I(-1, -1));
-    const Lanes hp = AbsDiff(p.I(1, 1), p.I(1, -1));
+    const V v0 = AbsDiff(p.I(-1, 0), p.I(1, 0));
+    const V vm = AbsDiff(p.I(-1, -1), p.I(1, -1));
+    const V vp = AbsDiff(p.I(-1, 1), p.I(1, 1));
+    const V h0 = AbsDiff(p.I(0, 1), p.I(0, -1));
+    const V hm = AbsDiff(p.I(-1, 1), p.I(-1, -1));
+    const V hp = AbsDiff(p.I(1, 1), p.I(1, -1));
     G[0] = 2 * (v0 + AbsDiff(p.I(-2, 0), pc)) + vm + vp + AbsDiff(p.I(-2, -1), p.I(0, -1)) +
            AbsDiff(p.I(-2, 1), p.I(0, 1));
     G[1] = 2 * (h0 + AbsDiff(p.I(0, 2), pc)) + hm + hp + AbsDiff(p.I(-1, 2), p.I(-1, 0)) +
