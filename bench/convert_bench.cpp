@@ -78,6 +78,7 @@ struct Options {
     double kelvin = 6500.0;
     std::string g1g2 = "1000";
     std::map<engine::NoiseSlider, int> noise;
+    engine::DeblurSettings deblur;
     bool compareLibRaw = false;
 };
 
@@ -137,7 +138,9 @@ public:
     void SetDeblurSliderMaxima(int, int) override {}
     void ResetToolsPreviewImages() override {}
     void ResetToolsPreviewSliders() override {}
-    bool KernelAnyCellSet() const override { return false; }
+    engine::DeblurSettings DeblurValues() const override { return fOptions.deblur; }
+    engine::MotionBlurGrid& BlurKernel() override { return fKernel; }
+    void RefreshBlurKernel() override {}
     bool BoostStrength() const override { return false; }
     int GradientDirection() const override { return 0; }
     int GradientPercent() const override { return 50; }
@@ -147,6 +150,7 @@ public:
 private:
     const Options& fOptions;
     platform::Bitmap fPreview;
+    engine::MotionBlurGrid fKernel;
     ConsoleBar fBar;
     ConsoleMessages fMessages;
 };

@@ -259,7 +259,7 @@ void DNGConvert::RegularPass(bool half)
 
 void DNGConvert::DeblurStep(double /*gain*/)
 {
-    if (fUi.KernelAnyCellSet())
+    if (fUi.BlurKernel().AnyCellSet())
         throw PassNotAvailable("Deblurring");
 }
 

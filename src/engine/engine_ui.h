@@ -4,6 +4,7 @@
 // No window type appears here.
 #pragma once
 
+#include "motion_blur_grid.h"
 #include "pixel_point.h"
 
 #include "platform/bitmap.h"
@@ -26,6 +27,16 @@ enum class NoiseSlider {
     kBlueResult,   // "blue result", after interpolation
     kDetail,       // "detail"
     kBalance,      // "balance"
+};
+
+// The tools preview's deblur tab, read when a deblurring pass runs.
+struct DeblurSettings {
+    int lowPassExponent = 1;     // "Low pass filter...", 0..250: K = 0.0001 x 1.07^p
+    int darkLimit = 0;           // first "Localization..." slider, 0 = off
+    int darkLimitMaximum = 400;
+    int brightLimit = 0;         // second "Localization..." slider, 0 = off
+    int brightLimitMaximum = 400;
+    int maskThreshold = 0;       // "Masking...", 0..65535
 };
 
 class EngineUi {
@@ -102,8 +113,12 @@ public:
     // Ranges of the deblurring sliders: masking up to the white level, the dark and bright
     // localization up to a third of it.
     virtual void SetDeblurSliderMaxima(int masking, int localization) = 0;
-    // The blur-kernel editor has at least one cell set.
-    virtual bool KernelAnyCellSet() const = 0;
+    // The deblur tab's settings, read when a deblurring pass starts.
+    virtual DeblurSettings DeblurValues() const = 0;
+    // The blur-kernel editor's model: the pass reads its weights and writes display values back.
+    virtual MotionBlurGrid& BlurKernel() = 0;
+    // The kernel editor repaints from its model.
+    virtual void RefreshBlurKernel() = 0;
 
     // --- Gradient dialog ---
     virtual bool BoostStrength() const = 0; // "Boost strength (x2)"

@@ -324,7 +324,7 @@ TEST_F(Conversion, FiltersMoveARedPatchTheWayTheirColourSays)
 TEST_F(Conversion, PassesNotYetAvailableSaySoAndPreviewRunsDrawOnlyAfterSuccess)
 {
     const std::string src = SampleSource("d200-grbg.dng");
-    ui.kernelSet = true; // a drawn blur kernel: deblurring is not in this version
+    ui.kernel.ClickCentre(); // a drawn blur kernel: deblurring is not in this version
     engine::DNGConvert convert(ui);
     ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
     ASSERT_EQ(ui.boxes.shown.size(), 1u);
@@ -338,7 +338,7 @@ TEST_F(Conversion, PassesNotYetAvailableSaySoAndPreviewRunsDrawOnlyAfterSuccess)
     EXPECT_TRUE(picture.IsEmpty());
 
     // One that completes draws the crop, and the kept result and its flag are left alone.
-    ui.kernelSet = false;
+    ui.kernel.Clear(false);
     ui.autoSave = false;
     ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
     ASSERT_TRUE(convert.fResultReady);

@@ -62,7 +62,9 @@ public:
     int gamma = 0, brightness = 0, contrast = 0;
     std::map<engine::NoiseSlider, int> noise;
     int cropColumn = 0, cropRow = 0, zoom = 100, toolsGamma = 0;
-    bool kernelSet = false, boost = false;
+    bool boost = false;
+    engine::DeblurSettings deblur;
+    engine::MotionBlurGrid kernel;
     int gradientDirection = 0;
     int gradientPercent = 50;
     std::map<std::string, std::vector<engine::PixelPoint>> deadPixels; // by serial number
@@ -76,7 +78,7 @@ public:
     int embeddedShown = 0, embeddedCleared = 0, embeddedRepaints = 0, explorerRepaints = 0;
     platform::Bitmap resultPreview;
     int resultCleared = 0, resultRefreshed = 0, resultUnsaved = 0;
-    int pumps = 0, toolsImageResets = 0, toolsSliderResets = 0;
+    int pumps = 0, toolsImageResets = 0, toolsSliderResets = 0, kernelRefreshes = 0;
     int maskingMax = 65535, localizationMax = 400;
     std::vector<std::string> loadedSerials;
     FakeProgressBar bar;
@@ -160,7 +162,9 @@ public:
     }
     void ResetToolsPreviewImages() override { ++toolsImageResets; }
     void ResetToolsPreviewSliders() override { ++toolsSliderResets; }
-    bool KernelAnyCellSet() const override { return kernelSet; }
+    engine::DeblurSettings DeblurValues() const override { return deblur; }
+    engine::MotionBlurGrid& BlurKernel() override { return kernel; }
+    void RefreshBlurKernel() override { ++kernelRefreshes; }
 
     bool BoostStrength() const override { return boost; }
     int GradientDirection() const override { return gradientDirection; }
