@@ -36,6 +36,7 @@ Explorer::Explorer(QWidget* parent) : QWidget(parent), fUi(std::make_unique<Ui::
     fFolders = new QFileSystemModel(this);
     fFolders->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     fFolders->setReadOnly(true);
+    fFolders->setIconProvider(&fIcons);
     fUi->tvExplore->setModel(fFolders);
     for (int column = 1; column < fFolders->columnCount(); ++column) fUi->tvExplore->hideColumn(column);
     fUi->spExplore->setStretchFactor(0, 1);
@@ -43,12 +44,18 @@ Explorer::Explorer(QWidget* parent) : QWidget(parent), fUi(std::make_unique<Ui::
 
     connect(fUi->tvExplore->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { tvExploreCurrentChanged(current); });
+    // Folders are read in the background: keep the chosen one in sight while its parents fill in.
+    connect(fFolders, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
+        const QModelIndex current = fUi->tvExplore->currentIndex();
+        if (current.isValid() && fFolders->filePath(current).startsWith(folder)) fUi->tvExplore->scrollTo(current);
+    });
     connect(fUi->tvExplore, &QTreeView::clicked, this, [this](const QModelIndex& index) { tvExploreClick(index); });
     connect(fUi->lvExplore->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { lvExploreSelectionChanged(); });
 }
 
-Explorer::~Explorer() = default;
+// The model's reading thread uses the icon provider, a member: the model goes first.
+Explorer::~Explorer() { delete fFolders; }
 
 QTreeView* Explorer::Tree() const { return fUi->tvExplore; }
 QListWidget* Explorer::List() const { return fUi->lvExplore; }
