@@ -1,0 +1,252 @@
+// The tools preview against a scripted engine: slider press and release, the busy rule, stops,
+// the mode table, crops at the picture's edges, the snapshot and the ways of closing; the kernel
+// editor's mouse and wheel; and one run over the real driver.
+#include "ui/class_motionblurpanel.h"
+#include "ui/toolspreview.h"
+#include "ui_toolspreview.h"
+
+#include "engine/fake_engine_ui.h"
+#include "fixtures/samples.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using engine::MotionBlurGrid;
+
+class ScriptedEngine : public ui::ToolsPreviewEngine {
+public:
+    void RunPreview(platform::Bitmap&, const ui::PreviewStrengths& s) override
+    {
+        ++runs;
+        last = s;
+        if (auto f = std::exchange(duringRun, nullptr))
+            f();
+    }
+    bool DrawNavigationPrecooked(platform::Bitmap& p, int, int, int) override { return Draw(p, platform::PixelFormat::k8Bit); }
+    bool DrawNavigationCooked(platform::Bitmap& p, int) override { return Draw(p, platform::PixelFormat::k24Bit); }
+    int ActiveAreaTop() const override { return activeTop; }
+    bool HalfSizeRun() const override { return false; }
+    int MainBrightness() const override { return brightness; }
+    int MainContrast() const override { return contrast; }
+    void SetMainBrightness(int v) override { brightness = v; }
+    void SetMainContrast(int v) override { contrast = v; }
+
+    bool Draw(platform::Bitmap& p, platform::PixelFormat format)
+    {
+        p.SetPixelFormat(format);
+        p.SetSize(width, height);
+        for (int y = 0; y < height; ++y)
+            for (size_t x = 0; x < p.RowBytes(); ++x)
+                p.ScanLine(y)[x] = uint8_t(1 + (x * 7 + size_t(y) * 3) % 250);
+        return true;
+    }
+
+    int runs = 0;
+    ui::PreviewStrengths last;
+    std::function<void()> duringRun;
+    int width = 1001, height = 701, activeTop = 0, brightness = 0, contrast = 0;
+};
+
+class ToolsPreview : public ::testing::Test {
+protected:
+    void Open(int mode = 1)
+    {
+        window.SetMode(mode);
+        window.show();
+    }
+    // A release of the slider's button, as the user's hand gives it.
+    static void Release(ui::TTrackBarMouse* s)
+    {
+        QTest::mousePress(s, Qt::LeftButton, {}, QPoint(5, s->height() / 2));
+        QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(5, s->height() / 2));
+    }
+    uint8_t CropAt(int x, int y) const { return window.CropPicture().ScanLine(y)[x]; }
+    uint8_t PictureAt(int x, int y) const { return window.NavigationPicture().ScanLine(y)[x]; }
+
+    ScriptedEngine engine;
+    enginetest::FakeMessageBoxes boxes;
+    ui::TFToolsPreview window{engine, boxes};
+    Ui::TFToolsPreview& f = window.Form();
+};
+
+TEST_F(ToolsPreview, HoldingShowsTheHintAndAReleaseDuringAnUpdateGivesExactlyOneMore)
+{
+    Open();
+    const int before = engine.runs;
+    f.tbNoiseRegular->setValue(40);
+    QTest::mousePress(f.tbNoiseRegular, Qt::LeftButton, {}, QPoint(5, 10));
+    EXPECT_EQ(f.lbStatus->text().toStdString(), "[release slider for new result to show]");
+    EXPECT_EQ(engine.runs, before);
+    QTest::mouseRelease(f.tbNoiseRegular, Qt::LeftButton, {}, QPoint(5, 10));
+    EXPECT_EQ(engine.runs, before + 1);
+    EXPECT_EQ(engine.last.regular, f.tbNoiseRegular->value() * 6);
+    EXPECT_TRUE(f.tbNoiseRegular->isEnabled());
+
+    // Two releases while an update runs: the running one ends, then one more shows them.
+    engine.duringRun = [&] {
+        f.tbPreRed->setValue(30);
+        Release(f.tbPreRed);
+        Release(f.tbPreBlue);
+    };
+    Release(f.tbNoiseRegular);
+    EXPECT_EQ(engine.runs, before + 3);
+    EXPECT_EQ(engine.last.preRed, f.tbPreRed->value() * 10);
+    EXPECT_FALSE(window.Busy());
+}
+
+TEST_F(ToolsPreview, StopsDetailAndBalanceAndTheModeTable)
+{
+    Open(1);
+    EXPECT_FALSE(f.tbNoiseDetail->isEnabled());
+    EXPECT_TRUE(f.sbStopBalance->isHidden());
+    f.tbNoiseRegular->setValue(40);
+    EXPECT_TRUE(f.tbNoiseDetail->isEnabled());
+    EXPECT_FALSE(f.sbStopBalance->isHidden());
+
+    f.sbStopRegular->click();
+    EXPECT_EQ(engine.last.regular, 0);
+    EXPECT_EQ(f.lbNoiseRegular->text(), "0");
+    EXPECT_FALSE(f.tbNoiseRegular->isEnabled());
+    f.tbNoiseBalance->setValue(130);
+    EXPECT_EQ(f.lbNoiseBalance->text(), "+30");
+    f.sbStopBalance->click();
+    EXPECT_EQ(engine.last.balance, 100);
+    EXPECT_EQ(f.lbNoiseBalance->text(), "0");
+    f.sbStopRegular->click();
+    EXPECT_EQ(engine.last.regular, 240);
+    f.tbNoiseRegular->setValue(0);
+    EXPECT_FALSE(f.tbNoiseDetail->isEnabled());
+    EXPECT_TRUE(f.sbStopDetail->isHidden());
+    window.hide();
+
+    window.ResetSliders();
+    Open(4);
+    EXPECT_TRUE(f.tbNoiseRegular->isEnabled());
+    for (auto* s : {f.tbPreGreen, f.tbPreRed, f.tbPreBlue, f.tbNoiseRed, f.tbNoiseBlue})
+        EXPECT_FALSE(s->isEnabled()) << s->objectName().toStdString();
+    f.tbNoiseRegular->setValue(30);
+    EXPECT_EQ(f.tbNoiseRed->value(), 30);
+    EXPECT_EQ(f.tbNoiseBlue->value(), 30);
+}
+
+TEST_F(ToolsPreview, CropsAtTheEdgesStayInsideThePicture)
+{
+    window.SetCropPoint(365, 243); // bottom right of an odd-sized picture
+    Open();
+    EXPECT_EQ(window.CropColumn(), 489);
+    EXPECT_EQ(window.CropRow(), 333);
+    EXPECT_EQ(CropAt(511, 367), PictureAt(1000, 700));
+    EXPECT_EQ(window.NavigationPicture().Width(), 1001); // one pixel per image pixel
+
+    f.btPercentage->click();
+    EXPECT_EQ(f.lbPercent->text(), "200%");
+    EXPECT_EQ(window.NavigationPicture().Width(), 1001); // the whole picture at 200% too
+    EXPECT_EQ(window.CropPicture().Width(), 256);
+    EXPECT_EQ(window.CropColumn(), 745);
+    EXPECT_EQ(CropAt(255, 183), PictureAt(1000, 700));
+    f.btPercentage->click();
+    window.hide();
+
+    // A picture smaller than the crop: copied where it lies, the rest left black.
+    engine.width = 301;
+    engine.height = 199;
+    engine.activeTop = 1;
+    window.ResetPreviewImages();
+    Open();
+    QTest::mouseClick(f.imgPreview, Qt::LeftButton, {}, QPoint(0, 0));
+    EXPECT_EQ(window.CropRow(), 0);
+    QTest::mouseClick(f.imgPreview, Qt::LeftButton, {}, QPoint(365, 243));
+    EXPECT_EQ(window.CropColumn(), 0);
+    EXPECT_EQ(CropAt(300, 198), PictureAt(300, 198));
+    EXPECT_EQ(CropAt(301, 0), 0);
+    EXPECT_EQ(CropAt(0, 199), 0);
+}
+
+TEST_F(ToolsPreview, ClosingRestoresOrKeepsTheSnapshot)
+{
+    Open();
+    EXPECT_FALSE(f.btApply->isEnabled());
+    f.tbNoiseRegular->setValue(10);
+    f.tbMasking->setValue(500);
+    window.BlurKernel().CellClick(52, 50);
+    EXPECT_TRUE(f.btApply->isEnabled());
+
+    boxes.answers = {platform::MessageResult::kNo, platform::MessageResult::kYes};
+    window.close();
+    EXPECT_TRUE(window.isVisible());
+    window.close();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[0].caption, "Values changed...");
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.result(), ui::TFToolsPreview::kResultCancel);
+    EXPECT_EQ(f.tbNoiseRegular->value(), 0);
+    EXPECT_EQ(f.tbMasking->value(), 0);
+    EXPECT_FALSE(window.BlurKernel().AnyCellSet());
+
+    // Keep: the changes stay and become the snapshot; a kernel keeps the apply action offered.
+    Open();
+    f.tbNoiseRegular->setValue(10);
+    window.BlurKernel().CellClick(52, 50);
+    f.btCloseKeep->click();
+    EXPECT_EQ(window.result(), ui::TFToolsPreview::kResultKeep);
+    EXPECT_TRUE(window.ChangesKept());
+    Open();
+    EXPECT_EQ(f.tbNoiseRegular->value(), 10);
+    EXPECT_TRUE(f.btApply->isEnabled());
+    f.tbMasking->setValue(700);
+    window.BlurKernel().Clear(false);
+    f.btCloseCancel->click();
+    EXPECT_EQ(f.tbMasking->value(), 0);
+    EXPECT_TRUE(window.BlurKernel().IsSet(52, 50));
+}
+
+// The editor: cells at their pitch (18 x 17 at 11 cells a side), drags, the wheel.
+TEST(MotionBlurPanel, MouseAndWheelMapToCells)
+{
+    MotionBlurGrid grid;
+    ui::MotionBlurPanel panel;
+    panel.SetGrid(&grid);
+    panel.show();
+    const auto at = [](int i, int j) { return QPoint(18 * i + 9, 17 * j + 8); };
+    const auto send = [&](QEvent::Type type, QPoint p, Qt::MouseButton b) {
+        QMouseEvent e(type, p, panel.mapToGlobal(p), type == QEvent::MouseMove ? Qt::NoButton : b, b, {});
+        QApplication::sendEvent(&panel, &e);
+    };
+    QTest::mouseClick(&panel, Qt::LeftButton, {}, at(5, 5));
+    EXPECT_TRUE(grid.IsSet(50, 50));
+    QTest::mouseClick(&panel, Qt::RightButton, {}, at(5, 5));
+    EXPECT_FALSE(grid.IsSet(50, 50));
+
+    // A drag along the top row and out of the panel paints the three cells and nothing beyond.
+    send(QEvent::MouseButtonPress, at(0, 0), Qt::LeftButton);
+    for (int i : {0, 1, 2})
+        send(QEvent::MouseMove, at(i, 0), Qt::LeftButton);
+    send(QEvent::MouseMove, QPoint(250, 8), Qt::LeftButton);
+    send(QEvent::MouseMove, QPoint(-5, 8), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, QPoint(250, 8), Qt::LeftButton);
+    for (int c = 0; c < 100; ++c)
+        EXPECT_EQ(grid.IsSet(c, 45), c >= 45 && c <= 47) << c;
+
+    const auto wheel = [&](int delta) {
+        QWheelEvent e(QPointF(50, 50), panel.mapToGlobal(QPointF(50, 50)), {}, QPoint(0, delta), Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&panel, &e);
+    };
+    wheel(120);
+    EXPECT_EQ(grid.VisibleCount(), 13);
+    for (int i = 0; i < 3; ++i)
+        wheel(-40); // a touchpad: three small steps make one
+    EXPECT_EQ(grid.VisibleCount(), 11);
+    wheel(-600); // a fast spin: five steps, down to the limit
+    EXPECT_EQ(grid.VisibleCount(), 9);
+    // Zoomed in, the same cell sits under a new pitch (199 / 9 = 22, 188 / 9 = 20, margins 0 and 4).
+    QTest::mouseClick(&panel, Qt::LeftButton, {}, QPoint(22 * 4 + 11, 20 * 4 + 4 + 10));
+    EXPECT_TRUE(grid.IsSet(50, 50));
+}
+
+} // namespace
