@@ -16,6 +16,7 @@ struct MessageBoxRequest {
     MessageIcon icon = MessageIcon::kNone;
     MessageButtons buttons = MessageButtons::kOk;
     bool ownedByMainWindow = true; // false: no owner window (program start)
+    bool secondButtonDefault = false; // No (or Cancel) preselected instead of the first button
 };
 
 class MessageBoxService {

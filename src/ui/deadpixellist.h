@@ -1,0 +1,52 @@
+// "Dead pixel list": the camera bodies with registered dead pixels, the pixels of the chosen body
+// with their colour-filter colour, and removal of one pixel after a question.
+#pragma once
+
+#include "platform/message_box.h"
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+
+namespace Ui {
+class TFDeadPixelList;
+}
+
+namespace platform {
+class IniFile;
+}
+
+namespace ui {
+
+class TFDeadPixelList : public QDialog {
+    Q_OBJECT
+public:
+    TFDeadPixelList(platform::IniFile& settings, platform::MessageBoxService& boxes, QWidget* parent = nullptr);
+    ~TFDeadPixelList() override;
+
+    // The body of the open photo, preselected when the list is shown.
+    void SetCurrentBody(const std::string& serial, const std::string& model);
+    // The serial number whose pixels are listed (empty when none).
+    const std::string& ListedSerial() const { return fSerial; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private slots:
+    void cbCamerasChange();
+    void actionRemoveSelectedUpdate();
+    void actionRemoveSelectedExecute();
+
+private:
+    void FormShow();
+
+    std::unique_ptr<Ui::TFDeadPixelList> fUi;
+    platform::IniFile& fSettings;
+    platform::MessageBoxService& fBoxes;
+    std::string fCurrentSerial;
+    std::string fCurrentModel;
+    std::string fSerial;
+};
+
+} // namespace ui

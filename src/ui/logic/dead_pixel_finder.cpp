@@ -1,0 +1,65 @@
+#include "ui/logic/dead_pixel_finder.h"
+
+#include <cctype>
+#include <cmath>
+
+namespace ui {
+
+FinderArea FinderSearchArea(double cropColumn, double cropRow, int32_t pictureWidth, int32_t pictureHeight)
+{
+    return {static_cast<int32_t>(std::trunc(cropColumn)), static_cast<int32_t>(std::trunc(cropRow)), pictureWidth,
+            pictureHeight};
+}
+
+MarkerPosition MarkerTopLeft(const FinderArea& area, int32_t column, int32_t row)
+{
+    const int32_t half = kMarkerSize / 2;
+    return {column - area.left - half, row - area.top - half};
+}
+
+FinderStatus SearchStatus(size_t found, size_t registered)
+{
+    if (found == 0)
+        return {"Found none... lower the threshold and try again...", StatusColour::kMaroon};
+    if (found > kFinderMaxMarkers)
+        return {"Found more than 10... raise the threshold and try again...", StatusColour::kMaroon};
+    if (registered < found)
+        return {"Found candidates (" + std::to_string(found) + "), click on the red square(s) to confirm...",
+                StatusColour::kGreen};
+    return {"Found candidates, but they are already registered...", StatusColour::kOrange};
+}
+
+std::string ConfirmedStatus(int confirmed)
+{
+    const std::string suffix = confirmed > 0 ? " click 'OK' to add to list..." : "";
+    const std::string count = std::to_string(confirmed < 0 ? 0 : confirmed);
+    return "Confirmed " + count + (confirmed == 1 ? " pixel..." : " pixels...") + suffix;
+}
+
+std::string PixelsAddedMessage(int added)
+{
+    if (added == 1)
+        return "1 confirmed pixel was added to the dead pixel list...\n\nIf necessary, you can remove the "
+               "registration of this pixel by clicking on the button behind the 'Fix dead pixels' option in the "
+               "main window...";
+    return std::to_string(added) +
+           " confirmed pixels were added to the dead pixel list...\n\nIf necessary, you can remove the "
+           "registration of these pixels by clicking on the button behind the 'Fix dead pixels' option in the "
+           "main window...";
+}
+
+std::string BayerColourName(int32_t column, int32_t row, const std::string& model)
+{
+    static const std::string kBlueFirst = "leica m (typ 240)";
+    bool blueFirst = model.size() == kBlueFirst.size();
+    for (size_t i = 0; blueFirst && i < model.size(); ++i)
+        blueFirst = std::tolower(static_cast<unsigned char>(model[i])) == kBlueFirst[i];
+    const bool evenColumn = column % 2 == 0;
+    const bool evenRow = row % 2 == 0;
+    if (evenColumn != evenRow)
+        return "Green";
+    const bool red = evenColumn != blueFirst;
+    return red ? "Red" : "Blue";
+}
+
+} // namespace ui

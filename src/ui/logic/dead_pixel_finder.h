@@ -1,0 +1,56 @@
+// The dead-pixel finder without widgets: the searched area (the crop shown at 1:1), where a
+// candidate's marker goes, and the texts of the status line and of the closing message.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ui {
+
+// The main window's 100% crop, shown unscaled in the finder.
+constexpr int kFinderCropWidth = 368;
+constexpr int kFinderCropHeight = 244;
+// More candidates than this are not marked.
+constexpr size_t kFinderMaxMarkers = 10;
+// A marker is a square of this side centred on its pixel.
+constexpr int kMarkerSize = 9;
+
+struct FinderArea {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// The rectangle of the photo that the picture shows: from the crop origin (truncated toward
+// zero) over the picture's own size, so that every searched pixel is one the user sees.
+FinderArea FinderSearchArea(double cropColumn, double cropRow, int32_t pictureWidth, int32_t pictureHeight);
+
+// Top-left corner of a candidate's marker in the picture's coordinates.
+struct MarkerPosition {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+MarkerPosition MarkerTopLeft(const FinderArea& area, int32_t column, int32_t row);
+
+enum class StatusColour { kBlack, kMaroon, kGreen, kOrange };
+
+struct FinderStatus {
+    std::string text;
+    StatusColour colour = StatusColour::kBlack;
+};
+
+// After a search that found `found` candidates, `registered` of them already in the body's list.
+FinderStatus SearchStatus(size_t found, size_t registered);
+// After a click: the number of confirmed candidates, with the hint to press OK when above 0.
+std::string ConfirmedStatus(int confirmed);
+// The closing "Pixels added" message.
+std::string PixelsAddedMessage(int added);
+
+// The colour-filter colour of a raw pixel in the dead-pixel list: "Red", "Green" or "Blue". The
+// Leica M (Typ 240) has blue where the others have red; its model is compared without regard to
+// case, since the photo spells it "LEICA M (Typ 240)".
+std::string BayerColourName(int32_t column, int32_t row, const std::string& model);
+
+} // namespace ui
