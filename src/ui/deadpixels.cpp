@@ -1,7 +1,6 @@
 #include "ui/deadpixels.h"
 
 #include "platform/dead_pixel_store.h"
-#include "ui/logic/dead_pixel_finder.h"
 #include "ui_deadpixels.h"
 
 #include <QApplication>
@@ -97,8 +96,9 @@ TFDeadPixels::~TFDeadPixels() = default;
 
 bool TFDeadPixels::CanRegister(const std::string& serial) { return platform::DeadPixelStore::IsStorableSerial(serial); }
 
-void TFDeadPixels::SetPicture(const QImage& crop, double cropColumn, double cropRow)
+void TFDeadPixels::SetPicture(const QImage& crop, double cropColumn, double cropRow, const RawMapping& mapping)
 {
+    fMapping = mapping;
     fCrop = crop;
     fCropColumn = cropColumn;
     fCropRow = cropRow;
@@ -161,7 +161,7 @@ void TFDeadPixels::btFindClick()
     {
         WaitCursor wait;
         // Exactly the rectangle the picture shows, at 1:1.
-        const FinderArea area = FinderSearchArea(fCropColumn, fCropRow, fCrop.width(), fCrop.height());
+        const FinderArea area = FinderSearchArea(fCropColumn, fCropRow, fCrop.width(), fCrop.height(), fMapping);
         try {
             fCandidates = fSearch(area.left, area.top, area.height, area.width, fUi->udThreshold->value());
         } catch (const std::exception& e) {
@@ -181,7 +181,7 @@ void TFDeadPixels::btFindClick()
                                                    fUi->img100);
                 if (!known)
                     marker->onClick = [this](DeadPixelMarker& m) { ShapeClick(m); };
-                const MarkerPosition at = MarkerTopLeft(area, c.x, c.y);
+                const MarkerPosition at = MarkerTopLeft(area, c.x, c.y, fMapping);
                 marker->move(at.x, at.y);
                 marker->show();
                 marker->raise();

@@ -6,6 +6,7 @@
 
 #include "engine/pixel_point.h"
 #include "platform/message_box.h"
+#include "ui/logic/dead_pixel_finder.h"
 
 #include <QDialog>
 #include <QImage>
@@ -61,8 +62,9 @@ public:
     // usable serial number has no list to add to, so the main window keeps the finder closed.
     static bool CanRegister(const std::string& serial);
 
-    // The crop the main window shows, and where it lies in the photo.
-    void SetPicture(const QImage& crop, double cropColumn, double cropRow);
+    // The crop the main window shows, where it lies in the result preview, and where the
+    // preview's pixels lie in the raw image.
+    void SetPicture(const QImage& crop, double cropColumn, double cropRow, const RawMapping& mapping = {});
     // The camera body of the open photo.
     void SetBody(const std::string& serial, const std::string& model);
 
@@ -90,6 +92,7 @@ private:
     QImage fCrop;
     double fCropColumn = 0;
     double fCropRow = 0;
+    RawMapping fMapping;
     std::string fSerial;
     std::string fModel;
     std::vector<DeadPixelMarker*> fMarkers; // children of the picture

@@ -55,16 +55,20 @@ private:
 };
 
 // A 400 x 300 photo, flat but for hot photosites given in crop coordinates, opened in the engine,
-// and the finder over its crop.
+// and the finder over its crop. The preview starts at the active area's origin.
 struct Finder {
     Finder(const std::vector<QPoint>& hotInCrop, const std::string& serial = "BSN-0042",
-           fs::path settings = {})
+           fs::path settings = {}, QPoint active = {})
         : ini(settings.empty() ? dir.path / "Velloray.ini" : settings), ui(ini), convert(ui)
     {
         std::set<std::pair<int, int>> hot;
         for (const QPoint& p : hotInCrop)
-            hot.insert({p.x() + kLeft, p.y() + kTop});
-        photo = uitest::MakePhoto(400, 300, [&](int x, int y) { return hot.count({x, y}) ? kHot : kFlat; }, serial);
+            hot.insert({p.x() + kLeft + active.x(), p.y() + kTop + active.y()});
+        std::optional<dng::Rect> area;
+        if (!active.isNull())
+            area = dng::Rect(active.y(), active.x(), 300, 400);
+        photo = uitest::MakePhoto(
+            400, 300, [&](int x, int y) { return hot.count({x, y}) ? kHot : kFlat; }, serial, area);
         convert.ReadEmbeddedPreview(photo->PathString());
         EXPECT_EQ(convert.OpenAndIdentify(photo->PathString(), photo->FileName()), 1);
         dialog = std::make_unique<ui::TFDeadPixels>(ini, boxes, [this](int32_t c, int32_t r, int32_t h, int32_t w, int32_t t) {
@@ -73,7 +77,8 @@ struct Finder {
         });
         QImage crop(368, 244, QImage::Format_RGB888);
         crop.fill(Qt::gray);
-        dialog->SetPicture(crop, kLeft + 0.7, kTop + 0.2);
+        dialog->SetPicture(crop, kLeft + 0.7, kTop + 0.2,
+                           ui::RawMappingFor(convert.fActiveAreaLeft, convert.fActiveAreaTop, false));
         dialog->SetBody(convert.fCameraSerial, convert.fCameraModel);
     }
     QLabel& Status() const { return uitest::Child<QLabel>(*dialog, "lbStatus"); }
@@ -111,6 +116,7 @@ TEST(TFDeadPixels, MarksUpToTenCandidatesOfExactlyTheShownCrop)
         std::vector<QPoint> hot;
         std::set<std::pair<int, int>> marked;
         std::string status;
+        QPoint active = {}; // origin of the active area in the file
     };
     std::set<std::pair<int, int>> ten;
     for (const QPoint& p : HotPixels(10))
@@ -123,10 +129,13 @@ TEST(TFDeadPixels, MarksUpToTenCandidatesOfExactlyTheShownCrop)
         // nothing counts.
         {{{6, 6}, {363, 239}, {201, 246}, {-9, 100}}, {{6, 6}, {363, 239}},
          "Found candidates (2), click on the red square(s) to confirm..."},
+        // A masked border (odd, so staged from one pixel less): the markers still sit on the pixels.
+        {{{41, 60}, {363, 239}}, {{41, 60}, {363, 239}}, "Found candidates (2), click on the red square(s) to confirm...",
+         {5, 3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
-        Finder f(c.hot);
+        Finder f(c.hot, "BSN-0042", {}, c.active);
         f.dialog->show();
         EXPECT_EQ(f.searches, 1);
         EXPECT_EQ(f.Status().text().toStdString(), c.status);

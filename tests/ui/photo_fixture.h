@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace uitest {
@@ -29,7 +30,8 @@ T& Child(const QObject& window, const char* name)
 // A Nikon D800 photo of width x height RGGB photosites whose stored values value(x, y) gives.
 inline std::unique_ptr<fixtures::TempFile> MakePhoto(uint32_t width, uint32_t height,
                                                       const std::function<uint16_t(int, int)>& value,
-                                                      const std::string& serial = "BSN-0042")
+                                                      const std::string& serial = "BSN-0042",
+                                                      std::optional<dng::Rect> activeArea = std::nullopt)
 {
     fixtures::DngSpec spec;
     spec.uniqueCameraModel = "Nikon D800";
@@ -38,6 +40,7 @@ inline std::unique_ptr<fixtures::TempFile> MakePhoto(uint32_t width, uint32_t he
     spec.rowsPerStrip = height;
     spec.bodySerialNumber = serial;
     spec.cameraSerialNumber = serial;
+    spec.activeArea = activeArea;
     fixtures::DngFixture fx = fixtures::MakeDng(spec);
     const auto& block = fx.layout.directories[fx.rawIfd].blocks.at(0);
     for (uint32_t y = 0; y < height; ++y)

@@ -86,6 +86,17 @@ TEST(DeadPixelFinder, AreaMarkersAndTexts)
     const ui::MarkerPosition m = ui::MarkerTopLeft(area, 1656 + 10, 1098 + 20);
     EXPECT_EQ(m.x, 6); // the 9 x 9 square is centred on picture pixel (10, 20)
     EXPECT_EQ(m.y, 16);
+    // A photo with a masked border of 60 columns and 17 rows (staged from row 16), after a
+    // half-size run: the crop covers twice the pixels from the active area's origin on.
+    const ui::RawMapping half = ui::RawMappingFor(60, 17, true);
+    const ui::FinderArea raw = ui::FinderSearchArea(100.5, 10, 368, 244, half);
+    EXPECT_EQ(raw.left, 260);
+    EXPECT_EQ(raw.top, 36);
+    EXPECT_EQ(raw.width, 736);
+    EXPECT_EQ(raw.height, 488);
+    const ui::MarkerPosition h = ui::MarkerTopLeft(raw, 260 + 21, 36 + 40, half);
+    EXPECT_EQ(h.x, 6);
+    EXPECT_EQ(h.y, 16);
 
     struct Case {
         size_t found, registered;

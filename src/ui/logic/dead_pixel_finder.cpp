@@ -5,16 +5,23 @@
 
 namespace ui {
 
-FinderArea FinderSearchArea(double cropColumn, double cropRow, int32_t pictureWidth, int32_t pictureHeight)
+RawMapping RawMappingFor(int32_t activeLeft, int32_t activeTop, bool halfSize)
 {
-    return {static_cast<int32_t>(std::trunc(cropColumn)), static_cast<int32_t>(std::trunc(cropRow)), pictureWidth,
-            pictureHeight};
+    return {activeLeft - activeLeft % 2, activeTop - activeTop % 2, halfSize ? 2 : 1};
 }
 
-MarkerPosition MarkerTopLeft(const FinderArea& area, int32_t column, int32_t row)
+FinderArea FinderSearchArea(double cropColumn, double cropRow, int32_t pictureWidth, int32_t pictureHeight,
+                            const RawMapping& mapping)
+{
+    const int32_t s = mapping.scale;
+    return {static_cast<int32_t>(std::trunc(cropColumn)) * s + mapping.offsetX,
+            static_cast<int32_t>(std::trunc(cropRow)) * s + mapping.offsetY, pictureWidth * s, pictureHeight * s};
+}
+
+MarkerPosition MarkerTopLeft(const FinderArea& area, int32_t column, int32_t row, const RawMapping& mapping)
 {
     const int32_t half = kMarkerSize / 2;
-    return {column - area.left - half, row - area.top - half};
+    return {(column - area.left) / mapping.scale - half, (row - area.top) / mapping.scale - half};
 }
 
 FinderStatus SearchStatus(size_t found, size_t registered)

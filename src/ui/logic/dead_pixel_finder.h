@@ -23,16 +23,29 @@ struct FinderArea {
     int32_t height = 0;
 };
 
-// The rectangle of the photo that the picture shows: from the crop origin (truncated toward
-// zero) over the picture's own size, so that every searched pixel is one the user sees.
-FinderArea FinderSearchArea(double cropColumn, double cropRow, int32_t pictureWidth, int32_t pictureHeight);
+// Where the result preview's pixels lie in the raw image that the search reads: raw = preview x
+// scale + offset. The preview shows the active area only (the raw image also holds the masked
+// border), and after a half-size run one preview pixel stands for two raw pixels each way.
+struct RawMapping {
+    int32_t offsetX = 0;
+    int32_t offsetY = 0;
+    int32_t scale = 1;
+};
+// The mapping for a photo whose active area starts at (activeLeft, activeTop); the raw data is
+// staged moved to an even origin, so that an odd edge counts one pixel less.
+RawMapping RawMappingFor(int32_t activeLeft, int32_t activeTop, bool halfSize);
 
-// Top-left corner of a candidate's marker in the picture's coordinates.
+// The raw rectangle that the picture shows: from the crop origin (truncated toward zero) over the
+// picture's own size, so that every searched pixel is one the user sees.
+FinderArea FinderSearchArea(double cropColumn, double cropRow, int32_t pictureWidth, int32_t pictureHeight,
+                            const RawMapping& mapping = {});
+
+// Top-left corner of the marker of a raw pixel in the picture's coordinates.
 struct MarkerPosition {
     int32_t x = 0;
     int32_t y = 0;
 };
-MarkerPosition MarkerTopLeft(const FinderArea& area, int32_t column, int32_t row);
+MarkerPosition MarkerTopLeft(const FinderArea& area, int32_t column, int32_t row, const RawMapping& mapping = {});
 
 enum class StatusColour { kBlack, kMaroon, kGreen, kOrange };
 
