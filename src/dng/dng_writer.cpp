@@ -8,20 +8,16 @@
 #include "tiff_writer.h"
 #include "xmp_packet.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "base/atomic_file.h"
+#include "base/same_file.h"
+#include "base/text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <initializer_list>
 #include <limits>
-#include <random>
 #include <span>
 #include <utility>
 #include <vector>
@@ -293,7 +289,7 @@ PreparedFile Prepare(const Negative& negative, const Info& source, const Image& 
     if (!lin)
         ThrowBadFormat("the negative has no black and white levels");
     CheckRawGeometry(*lin, *stage1, negative);
-    if (negative.ModelName().empty())
+    if (base::Trim(negative.ModelName()).empty())
         ThrowBadFormat("the negative has no camera model");
     const uint32_t orientation = negative.Orientation();
     if (orientation < 1 || orientation > 8)
@@ -341,7 +337,8 @@ PreparedFile Prepare(const Negative& negative, const Info& source, const Image& 
     if (!options.software.empty())
         w.SetAscii(ifd0, kTagSoftware, options.software);
     w.SetShort(ifd0, kTagOrientation, static_cast<uint16_t>(orientation));
-    w.SetAscii(ifd0, kTagUniqueCameraModel, negative.ModelName());
+    // Without stray blanks, as the camera is identified by it.
+    w.SetAscii(ifd0, kTagUniqueCameraModel, base::Trim(negative.ModelName()));
     if (!negative.CameraSerialNumber().empty())
         w.SetAscii(ifd0, kTagCameraSerialNumber, negative.CameraSerialNumber());
     if (!negative.OriginalRawFileName().empty())
@@ -456,92 +453,12 @@ PreparedFile Prepare(const Negative& negative, const Info& source, const Image& 
     return file;
 }
 
-[[noreturn]] void ThrowWrite(const std::string& what, const fs::path& path, int err)
-{
-    throw Error(kErrorWriteFile, what + " " + path.string() + ": " + std::strerror(err));
-}
-
-// A new file beside the target that is removed again unless it was renamed over the target.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const fs::path& target) : fTarget(target)
-    {
-        const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-        std::string base = target.filename().string();
-        base.resize(std::min<size_t>(base.size(), 200)); // room for the suffix within a name's limit
-        std::random_device seed;
-        std::mt19937_64 random((uint64_t(seed()) << 32) ^ seed() ^ uint64_t(::getpid()));
-        for (int attempt = 0; attempt < 100 && fFd < 0; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".%016llx.tmp", static_cast<unsigned long long>(random()));
-            fPath = folder / ("." + base + suffix);
-            fFd = ::open(fPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fFd < 0 && errno != EEXIST)
-                ThrowWrite("cannot create a file in the folder of", target, errno);
-        }
-        if (fFd < 0)
-            ThrowWrite("cannot create a temporary file beside", target, EEXIST);
-    }
-    ~TemporaryFile()
-    {
-        if (fFd >= 0)
-            ::close(fFd);
-        if (!fCommitted)
-            ::unlink(fPath.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    void Write(std::span<const uint8_t> bytes)
-    {
-        while (!bytes.empty()) {
-            const ssize_t n = ::write(fFd, bytes.data(), bytes.size());
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                ThrowWrite("cannot write", fTarget, n < 0 ? errno : EIO);
-            bytes = bytes.subspan(static_cast<size_t>(n));
-        }
-    }
-
-    // Syncs the data, gives the file the permissions of the file it replaces, and renames it over
-    // the target.
-    void Commit()
-    {
-        struct stat old{};
-        if (::stat(fTarget.c_str(), &old) == 0 && S_ISREG(old.st_mode))
-            ::fchmod(fFd, old.st_mode & 07777);
-        if (::fsync(fFd) != 0)
-            ThrowWrite("cannot write", fTarget, errno);
-        const int fd = std::exchange(fFd, -1);
-        if (::close(fd) != 0)
-            ThrowWrite("cannot write", fTarget, errno);
-        if (::rename(fPath.c_str(), fTarget.c_str()) != 0)
-            ThrowWrite("cannot replace", fTarget, errno);
-        fCommitted = true;
-        // Make the rename itself durable; a folder that cannot be synced changes nothing.
-        const fs::path folder = fTarget.has_parent_path() ? fTarget.parent_path() : fs::path(".");
-        if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
-
-private:
-    fs::path fTarget;
-    fs::path fPath;
-    int fFd = -1;
-    bool fCommitted = false;
-};
-
 void RefuseSource(const fs::path& target, const std::string& sourcePath)
 {
     if (sourcePath.empty())
         throw Error(kErrorWriteFile, "no source file given for " + target.string());
-    // Compares the files themselves (links, other spellings of the path). A target that does not
-    // exist yet cannot be the source.
-    std::error_code ec;
-    if (fs::equivalent(target, fs::path(sourcePath), ec))
+    // Compares the files themselves (links, other spellings of the path).
+    if (base::IsSameFile(target, fs::path(sourcePath)))
         throw Error(kErrorWriteFile, "the output " + target.string() + " is the source file");
 }
 
@@ -549,7 +466,7 @@ void RefuseSource(const fs::path& target, const std::string& sourcePath)
 
 void WriteMonochromeDng(const std::string& path, const Negative& negative, const Info& source, const Image& preview,
                         const PreviewInfo& previewInfo, const WriteOptions& options)
-{
+try {
     const fs::path target(path);
     if (path.empty() || !target.has_filename())
         throw Error(kErrorWriteFile, "no file name to write to: '" + path + "'");
@@ -558,7 +475,7 @@ void WriteMonochromeDng(const std::string& path, const Negative& negative, const
     const PreparedFile file = Prepare(negative, source, preview, previewInfo, options);
     const Image& stage1 = *negative.Stage1Image();
 
-    TemporaryFile out(target);
+    base::AtomicFile out(target);
     out.Write(file.head);
     // The pixels, a strip at a time, in the file's byte order.
     const auto width = static_cast<size_t>(stage1.Width());
@@ -577,6 +494,8 @@ void WriteMonochromeDng(const std::string& path, const Negative& negative, const
         out.Write(std::span(buffer.data(), static_cast<size_t>(dst - buffer.data())));
     }
     out.Commit();
+} catch (const base::FileError& e) {
+    throw Error(kErrorWriteFile, e.what());
 }
 
 } // namespace dng

@@ -6,9 +6,13 @@
 #include "dng/warp_rectilinear.h"
 #include "platform/uuid.h"
 
+#include "base/same_file.h"
+#include "base/text.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +49,15 @@ constexpr const char* kUnknownCameraText =
     "- Nikon D200, D800, D800E\n"
     "- Sony A7s";
 
+constexpr const char* kBugText = "Whoa... that's a bug...\n\nFailed to process this DNG...";
+
+// The detail behind a failure that the message box only calls a bug: what failed and where, for a
+// report that can say more.
+void LogFailure(const char* where, const std::string& photo, const std::exception& e)
+{
+    std::fprintf(stderr, "velloray: %s of %s failed: %s\n", where, photo.c_str(), e.what());
+}
+
 // R(x) of the staging step: x + 0.5 truncated, 0 below zero.
 int32_t RoundNonNegative(double x)
 {
@@ -58,18 +71,6 @@ DNGConvert::DNGConvert(EngineUi& ui) : fUi(ui) {}
 DNGConvert::~DNGConvert()
 {
     DropNegative();
-}
-
-std::string DNGConvert::TrimBlanks(const std::string& text)
-{
-    // Blanks are spaces and control characters, as a trim of a model name removes them.
-    size_t first = 0;
-    while (first < text.size() && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    size_t last = text.size();
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
-    return text.substr(first, last - first);
 }
 
 int32_t DNGConvert::CameraCodeOf(const std::string& trimmedModel)
@@ -140,7 +141,7 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
             return kResultStopped;
         }
 
-        const std::string model = TrimBlanks(fNegative->ModelName());
+        const std::string model = base::Trimmed(fNegative->ModelName());
         const int32_t code = CameraCodeOf(model);
         if (code < 0) {
             fUi.MessageBoxes().Show({kUnknownCameraText, "Unknown camera", platform::MessageIcon::kInformation,
@@ -165,9 +166,10 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
         fCookedCache.reset();
         fResultCopy.reset();
         fSavedRaw.reset();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        LogFailure("opening", fSourcePath, e);
         fResultReady = false;
-        fUi.MessageBoxes().Show({"Whoa... that's a bug...\n\nFailed to process this DNG...", "Velloray error",
+        fUi.MessageBoxes().Show({kBugText, "Velloray error",
                                  platform::MessageIcon::kWarning, platform::MessageButtons::kOk, true});
         return kResultStopped;
     }
@@ -285,8 +287,8 @@ int32_t ManualValue(const std::string& text)
 {
     try {
         size_t used = 0;
-        const long v = std::stol(DNGConvert::TrimBlanks(text), &used);
-        if (used != DNGConvert::TrimBlanks(text).size() || v < INT32_MIN || v > INT32_MAX)
+        const long v = std::stol(base::Trimmed(text), &used);
+        if (used != base::Trimmed(text).size() || v < INT32_MIN || v > INT32_MAX)
             return 0;
         return static_cast<int32_t>(v);
     } catch (const std::exception&) {
@@ -525,18 +527,6 @@ int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
 
 namespace {
 
-// Whether two paths name the same file, whatever their spelling (links, "..", letter case of a
-// case-insensitive file system).
-bool SameFile(const std::string& a, const std::string& b)
-{
-    std::error_code ec;
-    if (std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec))
-        return true;
-    const auto ca = std::filesystem::weakly_canonical(a, ec);
-    const auto cb = std::filesystem::weakly_canonical(b, ec);
-    return !ec && ca == cb;
-}
-
 constexpr const char* kSameAsSourceText =
     "Whoa... that's a bug...\n\nDestination folder and filename are the same as the original...\n\n"
     "This shouldn't happen because it would overwrite your original.\n\nThe result isn't stored.";
@@ -548,7 +538,7 @@ int32_t DNGConvert::NameAndWrite()
     const bool plugin = fUi.PluginMode();
     if (!fUi.AutoSave() && !plugin)
         return kResultDone;
-    const std::string folder = TrimBlanks(fUi.AutoSaveFolder());
+    const std::string folder = base::Trimmed(fUi.AutoSaveFolder());
     std::error_code ec;
     if (!plugin && !std::filesystem::is_directory(folder, ec)) {
         Tell("Auto save",
@@ -571,7 +561,7 @@ int32_t DNGConvert::NameAndWrite()
 
     if (!plugin) {
         const std::string target = (std::filesystem::path(folder) / fSourceFileName).string();
-        if (SameFile(fSourcePath, target)) {
+        if (base::IsSameFile(fSourcePath, target)) {
             Tell("Oops", kSameAsSourceText, platform::MessageIcon::kWarning);
             return kResultStopped;
         }
@@ -580,7 +570,7 @@ int32_t DNGConvert::NameAndWrite()
     }
 
     const std::string name = fSourceFileName;
-    if (SameFile(fSourcePath, name)) {
+    if (base::IsSameFile(fSourcePath, name)) {
         Tell("Oops", kSameAsSourceText, platform::MessageIcon::kWarning);
         return kResultStopped;
     }
@@ -656,9 +646,21 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         Tell("Not available", std::string(e.what()) + " is not available in this version of Velloray.\n\nNothing was converted.",
              platform::MessageIcon::kInformation);
         return kResultStopped;
-    } catch (const std::exception&) {
+    } catch (const dng::Error& e) {
         fResultReady = false;
-        Tell("Oops", "Whoa... that's a bug...\n\nFailed to process this DNG...", platform::MessageIcon::kWarning);
+        if (e.Code() == dng::kErrorWriteFile) {
+            // Not a bug: the folder or the disk refused the file. The text holds path and reason.
+            Tell("Velloray error", "The result could not be written:\n\n" + std::string(e.what()),
+                 platform::MessageIcon::kWarning);
+        } else {
+            LogFailure("converting", fSourcePath, e);
+            Tell("Oops", kBugText, platform::MessageIcon::kWarning);
+        }
+        return kResultStopped;
+    } catch (const std::exception& e) {
+        LogFailure("converting", fSourcePath, e);
+        fResultReady = false;
+        Tell("Oops", kBugText, platform::MessageIcon::kWarning);
         return kResultStopped;
     }
 }

@@ -68,7 +68,6 @@ public:
 
     // The camera code of a trimmed unique camera model, or -1 for a model outside the table.
     static int32_t CameraCodeOf(const std::string& trimmedModel);
-    static std::string TrimBlanks(const std::string& text);
 
     // State of the open photo (read by the windows and the tests).
     bool fResultReady = false;

@@ -5,6 +5,7 @@
 #include "dng/error.h"
 #include "dng/ifd_info.h"
 #include "platform/jpeg_image.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -255,7 +256,7 @@ int32_t DNGConvert::ReadEmbeddedPreview(std::string path)
         const std::string model = info.Shared().uniqueCameraModel;
         fCameraModel = model;
         fUi.SetModelLabel("from: " + model);
-        fCameraCode = TrimBlanks(model) == kLeicaT ? 3 : 0;
+        fCameraCode = base::Trimmed(model) == kLeicaT ? 3 : 0;
 
         if (const std::optional<size_t> chosen = ChoosePreview(info, model, stream)) {
             const dng::IfdInfo& ifd = info.Ifds()[*chosen];

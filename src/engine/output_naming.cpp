@@ -1,5 +1,7 @@
 #include "output_naming.h"
 
+#include "base/text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -29,11 +31,7 @@ std::string MethodSuffix(int32_t methodIndex, int32_t method, int32_t strengthPo
 
 bool HasDngExtension(const std::string& name)
 {
-    if (name.size() < 4)
-        return false;
-    std::string ext = name.substr(name.size() - 4);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".dng";
+    return name.size() >= 4 && base::EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".dng");
 }
 
 std::string InsertBeforeExtension(const std::string& name, const std::string& text)

@@ -1,5 +1,7 @@
 #include "dead_pixel_store.h"
 
+#include "base/text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,26 +13,6 @@ namespace {
 
 // The value of a missing or unreadable key: no pixel.
 constexpr double kNoPixel = -1.0;
-
-bool SameNameAscii(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-std::string Trimmed(const std::string& s)
-{
-    const size_t first = s.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
 
 } // namespace
 
@@ -60,17 +42,17 @@ bool DeadPixelStore::Decode(double value, DeadPixel& pixel)
 
 bool DeadPixelStore::IsStorableSerial(const std::string& serial)
 {
-    const std::string name = Trimmed(serial);
+    const std::string name = base::Trimmed(serial);
     // The serial names both a section and a key of the body list; and a body named like the body
     // list would mix its pixels into that list.
     return !name.empty() && IniFile::IsValidSectionName(serial) && IniFile::IsValidKeyName(serial) &&
-           !SameNameAscii(name, kBodiesSection);
+           !base::EqualsIgnoringCase(name, kBodiesSection);
 }
 
 std::vector<DeadPixel> DeadPixelStore::Load(const std::string& serial) const
 {
     std::vector<DeadPixel> pixels;
-    if (Trimmed(serial).empty())
+    if (base::Trimmed(serial).empty())
         return pixels;
     for (int n = 1; n <= kMaxPixels; ++n) {
         DeadPixel p;
@@ -115,7 +97,7 @@ bool DeadPixelStore::Add(const std::string& serial, const std::string& model, in
 
 bool DeadPixelStore::Remove(const std::string& serial, int32_t column, int32_t row)
 {
-    if (Trimmed(serial).empty())
+    if (base::Trimmed(serial).empty())
         return false;
     const DeadPixel wanted{column, row};
     bool removed = false;
@@ -133,7 +115,7 @@ bool DeadPixelStore::Remove(const std::string& serial, int32_t column, int32_t r
 
 bool DeadPixelStore::HasPixels(const std::string& serial) const
 {
-    return !Trimmed(serial).empty() && !fIni.ReadSection(serial).empty();
+    return !base::Trimmed(serial).empty() && !fIni.ReadSection(serial).empty();
 }
 
 std::vector<CameraBody> DeadPixelStore::Bodies() const

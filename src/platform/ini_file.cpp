@@ -1,5 +1,8 @@
 #include "ini_file.h"
 
+#include "base/atomic_file.h"
+#include "base/text.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -21,43 +24,12 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 std::string_view TrimLeft(std::string_view s)
 {
     size_t i = 0;
-    while (i < s.size() && IsBlank(s[i]))
+    while (i < s.size() && base::IsBlank(s[i]))
         ++i;
     return s.substr(i);
-}
-
-std::string_view Trim(std::string_view s)
-{
-    s = TrimLeft(s);
-    size_t n = s.size();
-    while (n > 0 && IsBlank(s[n - 1]))
-        --n;
-    return s.substr(0, n);
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
-
-std::string LowerName(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        c = LowerAscii(c);
-    return out;
 }
 
 bool HoldsLineBreakOrNul(std::string_view s)
@@ -74,7 +46,7 @@ bool ParseHeader(std::string_view line, std::string_view& name)
     const size_t close = t.find(']');
     if (close == std::string_view::npos)
         return false;
-    name = Trim(t.substr(1, close - 1));
+    name = base::Trim(t.substr(1, close - 1));
     return true;
 }
 
@@ -88,10 +60,10 @@ bool ParseKey(std::string_view line, std::string_view& key, std::string_view& va
     const size_t eq = t.find('=');
     if (eq == std::string_view::npos)
         return false;
-    key = Trim(t.substr(0, eq));
+    key = base::Trim(t.substr(0, eq));
     if (key.empty())
         return false;
-    value = Trim(t.substr(eq + 1));
+    value = base::Trim(t.substr(eq + 1));
     return true;
 }
 
@@ -100,78 +72,18 @@ std::string ErrnoText(const std::string& what, const fs::path& path, int error)
     return what + " " + path.string() + ": " + std::strerror(error);
 }
 
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        done += size_t(n);
-    }
-    return true;
-}
-
-// Replaces the file at path by text: a temporary file beside it, fsync, rename over the old file,
-// fsync of the folder. On failure the old file is untouched and the temporary file removed.
+// Replaces the file at path by text, whole or not at all.
 bool ReplaceFile(const fs::path& path, const std::string& text, std::string& error)
 {
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const std::string base = path.filename().string();
-
-    fs::path temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = folder / (base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(attempt));
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        error = ErrnoText("cannot create a temporary file in", folder, errno);
+    try {
+        base::AtomicFile file(path);
+        file.Write(text);
+        file.Commit();
+        return true;
+    } catch (const base::FileError& e) {
+        error = e.what();
         return false;
     }
-
-    // The new file keeps the old one's permissions (the user may have narrowed them).
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0)
-        (void)::fchmod(fd, old.st_mode & 07777);
-
-    int failure = 0;
-    const char* step = nullptr;
-    if (!WriteAll(fd, text)) {
-        failure = errno;
-        step = "cannot write";
-    } else if (::fsync(fd) != 0) {
-        failure = errno;
-        step = "cannot flush";
-    }
-    if (::close(fd) != 0 && !step) {
-        failure = errno;
-        step = "cannot close";
-    }
-    if (!step && ::rename(temp.c_str(), path.c_str()) != 0) {
-        failure = errno;
-        step = "cannot replace";
-    }
-    if (step) {
-        error = ErrnoText(step, path, failure);
-        ::unlink(temp.c_str());
-        return false;
-    }
-
-    // Makes the rename itself durable; a failure here changes nothing already done.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-    return true;
 }
 
 bool ReadAll(const fs::path& path, std::string& text, std::string& error)
@@ -284,13 +196,13 @@ IniFile::IniFile(fs::path path) : fPath(std::move(path))
 
 bool IniFile::IsValidSectionName(std::string_view name)
 {
-    const std::string_view t = Trim(name);
+    const std::string_view t = base::Trim(name);
     return !t.empty() && t.find(']') == std::string_view::npos && !HoldsLineBreakOrNul(name);
 }
 
 bool IniFile::IsValidKeyName(std::string_view name)
 {
-    const std::string_view t = Trim(name);
+    const std::string_view t = base::Trim(name);
     return !t.empty() && t[0] != '[' && t[0] != ';' && t.find('=') == std::string_view::npos &&
            !HoldsLineBreakOrNul(name);
 }
@@ -301,10 +213,10 @@ bool IniFile::FindSection(std::string_view section, Range& range) const
 {
     if (!IsValidSectionName(section))
         return false;
-    const std::string_view wanted = Trim(section);
+    const std::string_view wanted = base::Trim(section);
     for (size_t i = 0; i < fLines.size(); ++i) {
         std::string_view name;
-        if (ParseHeader(fLines[i], name) && SameName(name, wanted)) {
+        if (ParseHeader(fLines[i], name) && base::EqualsIgnoringCase(name, wanted)) {
             range.header = i;
             range.end = i + 1;
             std::string_view next;
@@ -320,10 +232,10 @@ size_t IniFile::FindKey(const Range& range, std::string_view key) const
 {
     if (!IsValidKeyName(key))
         return std::string::npos;
-    const std::string_view wanted = Trim(key);
+    const std::string_view wanted = base::Trim(key);
     for (size_t i = range.header + 1; i < range.end; ++i) {
         std::string_view name, value;
-        if (ParseKey(fLines[i], name, value) && SameName(name, wanted))
+        if (ParseKey(fLines[i], name, value) && base::EqualsIgnoringCase(name, wanted))
             return i;
     }
     return std::string::npos;
@@ -387,7 +299,7 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
     if (!IsValidValue(value))
         return Refuse("the value cannot be stored in the settings file");
 
-    const std::string_view v = Trim(value);
+    const std::string_view v = base::Trim(value);
     std::vector<std::string> lines = fLines;
     Range range;
     if (FindSection(section, range)) {
@@ -403,11 +315,11 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
                 if (ParseKey(lines[i], name, old))
                     after = i;
             }
-            lines.insert(lines.begin() + ptrdiff_t(after + 1), std::string(Trim(key)) + "=" + std::string(v));
+            lines.insert(lines.begin() + ptrdiff_t(after + 1), std::string(base::Trim(key)) + "=" + std::string(v));
         }
     } else {
-        lines.push_back("[" + std::string(Trim(section)) + "]");
-        lines.push_back(std::string(Trim(key)) + "=" + std::string(v));
+        lines.push_back("[" + std::string(base::Trim(section)) + "]");
+        lines.push_back(std::string(base::Trim(key)) + "=" + std::string(v));
     }
     return Commit(std::move(lines));
 }
@@ -442,7 +354,7 @@ std::vector<std::string> IniFile::ReadSection(std::string_view section) const
     std::unordered_set<std::string> seen;
     for (size_t i = range.header + 1; i < range.end; ++i) {
         std::string_view name, value;
-        if (ParseKey(fLines[i], name, value) && seen.insert(LowerName(name)).second)
+        if (ParseKey(fLines[i], name, value) && seen.insert(base::LowerAscii(name)).second)
             keys.emplace_back(name);
     }
     return keys;
@@ -454,7 +366,7 @@ std::vector<std::string> IniFile::ReadSections() const
     std::unordered_set<std::string> seen;
     for (const std::string& line : fLines) {
         std::string_view name;
-        if (ParseHeader(line, name) && !name.empty() && seen.insert(LowerName(name)).second)
+        if (ParseHeader(line, name) && !name.empty() && seen.insert(base::LowerAscii(name)).second)
             sections.emplace_back(name);
     }
     return sections;
@@ -476,13 +388,13 @@ bool IniFile::DeleteKey(std::string_view section, std::string_view key)
     Range range;
     if (!FindSection(section, range) || !IsValidKeyName(key))
         return true;
-    const std::string_view wanted = Trim(key);
+    const std::string_view wanted = base::Trim(key);
     std::vector<std::string> lines;
     lines.reserve(fLines.size());
     bool removed = false;
     for (size_t i = 0; i < fLines.size(); ++i) {
         std::string_view name, value;
-        if (i > range.header && i < range.end && ParseKey(fLines[i], name, value) && SameName(name, wanted)) {
+        if (i > range.header && i < range.end && ParseKey(fLines[i], name, value) && base::EqualsIgnoringCase(name, wanted)) {
             removed = true;
             continue;
         }
@@ -495,7 +407,7 @@ bool IniFile::EraseSection(std::string_view section)
 {
     if (!IsValidSectionName(section))
         return true;
-    const std::string_view wanted = Trim(section);
+    const std::string_view wanted = base::Trim(section);
     std::vector<std::string> lines;
     lines.reserve(fLines.size());
     bool inside = false;
@@ -503,7 +415,7 @@ bool IniFile::EraseSection(std::string_view section)
     for (const std::string& line : fLines) {
         std::string_view name;
         if (ParseHeader(line, name))
-            inside = SameName(name, wanted);
+            inside = base::EqualsIgnoringCase(name, wanted);
         if (inside) {
             removed = true;
             continue;

@@ -1,12 +1,12 @@
 // The settings file: a classic INI file of [sections] with key=value lines.
 //
 // - Section and key names are looked up without regard to ASCII case and without their
-//   surrounding blanks (spaces, tabs); values are read without their surrounding blanks.
+//   surrounding blanks (spaces, tabs, other control characters); values are read without their
+//   surrounding blanks.
 // - The file is read once, when the object is made; every write goes to disk at once and is only
 //   taken over in memory when it reached the disk, so that memory and file never disagree.
-// - A write replaces the file as a whole: the new text goes to a temporary file in the same folder,
-//   is flushed to the disk (fsync) and then renamed over the old file. A crash or a full disk
-//   leaves either the old file or the new one, never half a file.
+// - A write replaces the file as a whole (base::AtomicFile): a crash or a full disk leaves either
+//   the old file or the new one, never half a file.
 // - Lines the file does not use (comments, blank lines, lines without '=', keys before the first
 //   section, later repeats of a section) are kept as they are. A section is its first header;
 //   within it a key is its first line. New keys go after the last key of their section, new

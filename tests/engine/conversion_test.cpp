@@ -220,6 +220,15 @@ TEST_F(Conversion, NothingIsWrittenOverTheSourceOrWithoutAFolder)
     ASSERT_EQ(ui.boxes.shown.size(), 3u);
     EXPECT_EQ(ui.boxes.shown[2].caption, "Auto save");
     EXPECT_TRUE(Written().empty());
+
+    // A folder that refuses the file: said so, with the path and the system's reason.
+    ui.autoSaveFolder = "/proc";
+    ASSERT_EQ(convert.OpenAndIdentify(src, "x-M.dng"), 1);
+    ASSERT_EQ(ui.boxes.shown.size(), 4u);
+    const std::string& text = ui.boxes.shown[3].text;
+    EXPECT_EQ(text.find("Whoa"), std::string::npos) << text;
+    EXPECT_EQ(text.rfind("The result could not be written:\n\ncannot create a file in the folder of /proc/x-M-M.dng: ", 0), 0u)
+        << text;
 }
 
 TEST_F(Conversion, CancelAtAnyCheckpointLeavesNoFile)
