@@ -513,18 +513,6 @@ void DNGConvert::PrepareOutputMetadata()
     fNegative->SetRawDataUniqueID(id);
 }
 
-int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
-{
-    if (!fNegative || !fOutputPreview)
-        throw dng::Error(dng::kErrorUnknown, "there is no result to write");
-    dng::WriteOptions options;
-    options.software = "Velloray 0.9.83";
-    options.sourcePath = fSourcePath;
-    dng::WriteMonochromeDng(path, *fNegative, fInfo, *fOutputPreview, fOutputPreviewInfo, options);
-    fWrittenPath = path;
-    return kResultDone;
-}
-
 namespace {
 
 constexpr const char* kSameAsSourceText =
@@ -532,6 +520,22 @@ constexpr const char* kSameAsSourceText =
     "This shouldn't happen because it would overwrite your original.\n\nThe result isn't stored.";
 
 } // namespace
+
+int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
+{
+    // Only a finished result is written: a negative without one (a new photo chosen, a cancelled
+    // or failed run) must never go out with an earlier photo's preview.
+    if (!fResultReady || !fNegative || !fNegative->Stage2Image() || !fOutputPreview)
+        throw dng::Error(dng::kErrorUnknown, "there is no result to write");
+    if (SameFile(fSourcePath, path))
+        throw dng::Error(dng::kErrorUnknown, "the result would replace the photo it was made from");
+    dng::WriteOptions options;
+    options.software = "Velloray 0.9.83";
+    options.sourcePath = fSourcePath;
+    dng::WriteMonochromeDng(path, *fNegative, fInfo, *fOutputPreview, fOutputPreviewInfo, options);
+    fWrittenPath = path;
+    return kResultDone;
+}
 
 int32_t DNGConvert::NameAndWrite()
 {

@@ -1,6 +1,7 @@
 // The embedded-preview step of the driver: shows the picture the camera stored beside the raw
 // image, and records the camera's serial number, model and code for the photo just chosen.
 #include "Class_dngconvert.h"
+#include "kelvin_slider.h"
 
 #include "dng/error.h"
 #include "dng/ifd_info.h"
@@ -192,43 +193,15 @@ bool ParseDng(dng::Host& host, const dng::Stream& stream, dng::Info& info)
     return info.IsValidDNG();
 }
 
-// "5000 k": the temperature truncated to whole kelvin. The clamp only keeps a freak value (a
-// white next to the edge of the colour space) from an undefined conversion.
-std::string KelvinLabel(double kelvin)
-{
-    const double whole = std::isfinite(kelvin) ? std::trunc(std::clamp(kelvin, -1e9, 1e9)) : 0.0;
-    return std::to_string(static_cast<long long>(whole)) + " k";
-}
-
-// The colour-temperature slider runs from 0 to 1000: 2000 K to 10000 K in steps of 10 K up to
-// position 800, then faster: kelvin = 2000 + p x ((p - 800) x c + 10) up to 50000 K at 1000. A
-// temperature above 10000 K is placed by solving that quadratic for p, so that the slider stands
-// where the main window reads the same temperature back (not at its end, which means 50000 K).
-int KelvinSliderPosition(double kelvin)
-{
-    constexpr double kUpperFactor = 0.19000209002299026;
-    double p = kelvin - 2000.0;
-    if (p <= 8000.0) {
-        p *= 0.1;
-    } else {
-        const double b = 10.0 - 800.0 * kUpperFactor;
-        const double disc = b * b + 4.0 * kUpperFactor * (kelvin - 2000.0);
-        p = (-b + std::sqrt(disc)) / (2.0 * kUpperFactor);
-    }
-    if (!(p >= 0.0)) // NaN too
-        return 0;
-    if (p >= 1000.0)
-        return 1000;
-    return static_cast<int>(std::trunc(p));
-}
-
 } // namespace
 
 int32_t DNGConvert::ReadEmbeddedPreview(std::string path)
 {
     try {
-        // The previous photo's negative and the images made from it go.
+        // The previous photo's negative and the images made from it go: there is no result now.
+        fResultReady = false;
         DropNegative();
+        fOutputPreview.reset();
         fCookedCache.reset();
         fResultCopy.reset();
         // So does its picture, whatever becomes of this one: no preview, no DNG, or a failure.

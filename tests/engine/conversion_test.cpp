@@ -5,6 +5,7 @@
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
 
+#include "dng/error.h"
 #include "dng/host.h"
 #include "dng/info.h"
 #include "dng/negative.h"
@@ -359,6 +360,19 @@ TEST_F(Conversion, PassesNotYetAvailableSaySoAndPreviewRunsDrawOnlyAfterSuccess)
     EXPECT_EQ(convert.fResultCopy->Row16(10)[10], kept);
     convert.RestoreStage2Image();
     EXPECT_EQ(convert.fNegative->Stage2Image()->Width(), 1600);
+    // A save over the photo it was made from is refused, whatever the path's spelling.
+    const auto before = fs::file_size(src);
+    EXPECT_THROW(convert.WriteMonochromeDng((fs::path(src).parent_path() / "." / fs::path(src).filename()).string()),
+                 dng::Error);
+    EXPECT_EQ(fs::file_size(src), before);
+
+    // Choosing another photo (here an RGB method, which opens a negative for its white) leaves no
+    // result: nothing is written, least of all the new negative with the old preview.
+    ui.method = 3;
+    ASSERT_EQ(convert.ReadEmbeddedPreview(src), 1);
+    EXPECT_FALSE(convert.fResultReady);
+    EXPECT_THROW(convert.WriteMonochromeDng((dir / "stale.dng").string()), dng::Error);
+    EXPECT_FALSE(fs::exists(dir / "stale.dng"));
 }
 
 TEST_F(Conversion, CookedPreviewUsesTheChosenGammaAndIsCached)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/engine_ui.h"
+#include "engine/kelvin_slider.h"
 
 #include <deque>
 #include <functional>
@@ -86,13 +87,7 @@ public:
     FakeMessageBoxes boxes;
 
     // Kelvin from the slider position as the main window converts it.
-    double KelvinFromSlider() const override
-    {
-        double p = kelvinPosition;
-        if (p <= 800)
-            return 2000.0 + 10.0 * p;
-        return 2000.0 + p * ((p - 800.0) * 0.19000209002299026 + 10.0);
-    }
+    double KelvinFromSlider() const override { return engine::KelvinFromSliderPosition(kelvinPosition); }
     bool FixDeadPixels() const override { return fixDeadPixels; }
     bool HalfSizeRun() const override { return halfSize; }
     bool BayerStripped() const override { return bayerStripped; }
