@@ -1,0 +1,301 @@
+// The main window with the real engine on synthetic photos in a folder of its own: choosing a
+// photo, converting it, saving it, batches with auto save, refusals, cancel, closing during a run,
+// the settings and the previews.
+#include "ui/explorer.h"
+#include "ui/logic/program_globals.h"
+#include "ui/bitmap_view.h"
+#include "ui/main.h"
+
+#include "engine/fake_engine_ui.h"
+#include "fixtures/dng_fixture.h"
+
+#include "dng/host.h"
+#include "dng/info.h"
+#include "dng/stream.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QItemSelectionModel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FakeDialogs : public ui::FileDialogs {
+public:
+    QString ChooseFolder(QWidget*, const QString&) override { return folder; }
+    QString ChooseSaveFile(QWidget*, const QString&) override { return saveAs; }
+    QString folder, saveAs;
+};
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("velloray-main-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "photos");
+        fs::create_directories(dir / "out");
+    }
+    void TearDown() override
+    {
+        window.reset();
+        ui::Globals() = {};
+        fs::remove_all(dir);
+    }
+
+    // A photo of a supported camera (or of another model), large enough for the passes to let
+    // the window handle its events a few times.
+    void Photo(const std::string& name, const std::string& model = "Nikon D800")
+    {
+        fixtures::DngSpec spec;
+        spec.uniqueCameraModel = model;
+        spec.width = 256;
+        spec.height = 240;
+        spec.rowsPerStrip = 240;
+        const auto bytes = fixtures::MakeDng(spec).bytes;
+        std::ofstream(dir / "photos" / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    void Settings(const std::string& text) { std::ofstream(dir / "Velloray.ini") << "[Persistent]\n" << text; }
+
+    void Open()
+    {
+        window = std::make_unique<ui::TFMain>(ui::TFMainServices{&boxes, &dialogs, dir / "Velloray.ini"});
+        window->resize(1366, 740);
+        window->show();
+        if (auto* explorer = window->findChild<ui::Explorer*>())
+            explorer->ShowFolder(QString::fromStdString((dir / "photos").string()));
+    }
+    void Select(std::initializer_list<const char*> names)
+    {
+        // One change of the selection, as a click or a shift-click makes it.
+        QListWidget* list = window->findChild<ui::Explorer*>()->List();
+        QItemSelection selection;
+        for (const char* name : names)
+            for (int i = 0; i < list->count(); ++i)
+                if (list->item(i)->text() == name)
+                    selection.select(list->model()->index(i, 0), list->model()->index(i, 0));
+        list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    }
+    template <class W = QWidget> W* Find(const char* name) { return window->findChild<W*>(name); }
+    void Click(const char* name) { Find<QAbstractButton>(name)->click(); }
+    std::string Status() { return Find<QLabel>("lbStatus")->text().toStdString(); }
+    std::vector<std::string> Captions() const
+    {
+        std::vector<std::string> c;
+        for (const auto& r : boxes.shown)
+            c.push_back(r.caption);
+        return c;
+    }
+    std::vector<std::string> Written() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir / "out"))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Runs `action` at the first moment the window handles events during the next run.
+    void DuringRun(std::function<void()> action) { QTimer::singleShot(0, window.get(), std::move(action)); }
+
+    fs::path dir;
+    enginetest::FakeMessageBoxes boxes;
+    FakeDialogs dialogs;
+    std::unique_ptr<ui::TFMain> window;
+};
+
+} // namespace
+
+TEST_F(MainWindow, ChooseConvertAndSaveAs)
+{
+    Photo("a.dng");
+    Photo("b.dng");
+    Open();
+    EXPECT_FALSE(Find("btCalculate")->isEnabled());
+    Select({"a.dng"});
+    EXPECT_EQ(Find<QLabel>("lbModel")->text(), "from: Nikon D800");
+    EXPECT_TRUE(Find("btCalculate")->isEnabled());
+    EXPECT_FALSE(Find("btSaveAs")->isEnabled());
+    EXPECT_EQ(Status(), "Click 'Start working' to convert to monochrome...");
+
+    Click("btCalculate");
+    EXPECT_EQ(Status(), "Done...");
+    EXPECT_TRUE(Captions().empty());
+    EXPECT_TRUE(window->ResultUnsaved());
+    EXPECT_TRUE(Find("btSaveAs")->isEnabled());
+    EXPECT_TRUE(Find<ui::BitmapView>("imgPreview")->HasPicture());
+    EXPECT_TRUE(Find<ui::BitmapView>("img100")->HasPicture());
+
+    // A save that fails says so and keeps the result unsaved.
+    std::ofstream(dir / "file") << "x";
+    dialogs.saveAs = QString::fromStdString((dir / "file" / "x.dng").string());
+    Click("btSaveAs");
+    ASSERT_EQ(Captions(), std::vector<std::string>{"Save failed"});
+    EXPECT_TRUE(window->ResultUnsaved());
+
+    // Choosing another photo asks first; No keeps the result and the selection.
+    boxes.answers = {platform::MessageResult::kNo};
+    Select({"b.dng"});
+    ASSERT_EQ(Captions().back(), "Discard result");
+    EXPECT_EQ(window->findChild<ui::Explorer*>()->SelectedPaths().size(), 1);
+    EXPECT_TRUE(window->findChild<ui::Explorer*>()->SelectedPaths()[0].endsWith("a.dng"));
+    EXPECT_TRUE(window->Converter().fResultReady);
+
+    dialogs.saveAs = QString::fromStdString((dir / "out" / "mine.dng").string());
+    Click("btSaveAs");
+    EXPECT_FALSE(window->ResultUnsaved());
+    dng::Host host;
+    dng::FileStream stream((dir / "out" / "mine.dng").string());
+    dng::Info info;
+    info.Parse(host, stream);
+    info.PostParse(host);
+    ASSERT_TRUE(info.IsValidDNG());
+    EXPECT_EQ(info.MainIfd().photometric, 34892u); // LinearRaw
+    EXPECT_EQ(info.MainIfd().samplesPerPixel, 1u);
+
+    // The previews: cooked turns brightness and contrast off; brightness removes clipping marks.
+    Click("sbCooked");
+    EXPECT_FALSE(Find("tbBrightness")->isEnabled());
+    EXPECT_FALSE(Find("tbContrast")->isEnabled());
+    Click("sbPrecooked");
+    EXPECT_TRUE(Find("tbBrightness")->isEnabled());
+    Click("sbClipping");
+    EXPECT_TRUE(window->ClippingView());
+    Find<QSlider>("tbBrightness")->setValue(20);
+    EXPECT_FALSE(window->ClippingView());
+    EXPECT_FALSE(Find<QToolButton>("sbClipping")->isChecked());
+    // A click in the picture's far corner puts the crop at the bitmap's corner, never outside it.
+    auto* preview = Find<ui::BitmapView>("imgPreview");
+    QTest::mouseClick(preview, Qt::LeftButton, {}, QPoint(367, 243));
+    EXPECT_GE(window->CropOriginX(), 0.0);
+    EXPECT_GE(window->CropOriginY(), 0.0);
+    EXPECT_LE(window->CropOriginX() + 368, std::max(368, window->ResultPreviewBitmap().Width()));
+
+    // Saved: the next photo loads without a question, and the old result is gone.
+    Select({"b.dng"});
+    EXPECT_EQ(Captions().size(), 2u);
+    EXPECT_FALSE(window->Converter().fResultReady);
+    EXPECT_FALSE(Find("btSaveAs")->isEnabled());
+}
+
+TEST_F(MainWindow, BatchWithAutoSaveStopsAtARefusedPhotoAndRefusalsChangeNothing)
+{
+    Photo("p1.dng");
+    Photo("p2.dng", "Some Other Camera");
+    Photo("p3.dng");
+    Open();
+    Select({"p1.dng", "p3.dng"});
+    Click("btCalculate");
+    EXPECT_EQ(Captions(), std::vector<std::string>{"Can not batch process..."});
+
+    Find<QCheckBox>("cbBayerStripped")->setChecked(true); // "Attention"
+    Find<QLineEdit>("edG1G2Manually")->setText("10001");
+    Select({"p1.dng"});
+    Click("btCalculate");
+    EXPECT_EQ(Captions().back(), "Invalid entry");
+    EXPECT_EQ(Find<QLineEdit>("edG1G2Manually")->text(), "50");
+    EXPECT_FALSE(window->Converter().fResultReady);
+    Find<QCheckBox>("cbBayerStripped")->setChecked(false);
+
+    dialogs.folder = QString::fromStdString((dir / "out").string());
+    Find<QCheckBox>("cbAutoSave")->setChecked(true); // "[specify folder]": the chooser opens
+    EXPECT_EQ(Find<QLabel>("lbFolder")->text(), dialogs.folder);
+    boxes.shown.clear();
+    Select({"p1.dng", "p2.dng", "p3.dng"});
+    Click("btCalculate");
+    EXPECT_EQ(Captions(), std::vector<std::string>{"Unknown camera"});
+    EXPECT_EQ(Written(), std::vector<std::string>{"p1-M.dng"});
+    EXPECT_NE(Status(), "Done...");
+    EXPECT_FALSE(Find("lbPhoto")->isVisible());
+    EXPECT_FALSE(Find("btSaveAs")->isEnabled());
+    EXPECT_TRUE(Find("btCalculate")->isEnabled());
+}
+
+TEST_F(MainWindow, CancelDuringTheFirstPhotoAndCloseDuringARun)
+{
+    for (const char* name : {"c1.dng", "c2.dng", "c3.dng"})
+        Photo(name);
+    Settings("AutoSaveDNG=1\nAutoSavePathDNG=" + (dir / "out").string() + "\n");
+    Open();
+    ASSERT_TRUE(Find<QCheckBox>("cbAutoSave")->isChecked());
+    Select({"c1.dng", "c2.dng", "c3.dng"});
+    std::vector<std::string> seen;
+    DuringRun([&] {
+        EXPECT_TRUE(window->RunActive());
+        EXPECT_FALSE(Find("btCalculate")->isEnabled());
+        EXPECT_FALSE(Find("sbClipping")->isEnabled());
+        EXPECT_FALSE(Find("btAbout")->isEnabled());
+        Click("btCancel");
+        seen.push_back(Status());
+    });
+    Click("btCalculate");
+    EXPECT_EQ(seen, std::vector<std::string>{"Cancelling..."});
+    EXPECT_EQ(Written(), (std::vector<std::string>{"c2-M.dng", "c3-M.dng"}));
+    EXPECT_EQ(Status(), "Done...");
+    EXPECT_FALSE(Find("btCancel")->isEnabled());
+    EXPECT_FALSE(window->Converter().fCancelRequest);
+
+    // Closing during a run cancels it and closes once it has returned; no further photo runs.
+    fs::remove_all(dir / "out");
+    fs::create_directories(dir / "out");
+    DuringRun([&] { window->close(); });
+    Click("btCalculate");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(Written().empty());
+}
+
+TEST_F(MainWindow, SettingsWithJunkAndAFolderThatCannotBeWritten)
+{
+    Settings("AutoSaveDNG=maybe\nAutoSavePathDNG=" + (dir / "out").string() + "\nNIOn=1\nNICorrectG1G2=x\n");
+    Open();
+    EXPECT_TRUE(Captions().empty()); // "NIOn" shows the panel without "Attention"
+    EXPECT_TRUE(Find("pnInterpolationWarning")->isVisible());
+    EXPECT_FALSE(Find("gbFilterOptions")->isVisible());
+    EXPECT_FALSE(Find<QCheckBox>("cbAutoSave")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("cbNICorrectG1G2")->isChecked());
+    EXPECT_EQ(Find<QLabel>("lbFolder")->text().toStdString(), (dir / "out").string());
+    Find<QCheckBox>("cbBayerStripped")->setChecked(false);
+    Find<QCheckBox>("cbBayerStripped")->setChecked(true);
+    EXPECT_EQ(Captions(), std::vector<std::string>{"Attention"});
+
+    // A chosen folder that cannot be written: told, auto save off, no folder kept or stored.
+    std::ofstream(dir / "file") << "x";
+    dialogs.folder = QString::fromStdString((dir / "file" / "sub").string());
+    Find<QToolButton>("sbBrowse")->setVisible(true);
+    Find<QCheckBox>("cbAutoSave")->setChecked(true);
+    Click("sbBrowse");
+    EXPECT_EQ(Captions().back(), "No permission");
+    EXPECT_FALSE(Find<QCheckBox>("cbAutoSave")->isChecked());
+    EXPECT_EQ(Find<QLabel>("lbFolder")->text(), "[specify folder]");
+    platform::IniFile ini(dir / "Velloray.ini");
+    EXPECT_EQ(ini.ReadString("Persistent", "AutoSavePathDNG", ""), "[specify folder]");
+    EXPECT_FALSE(ini.ReadBool("Persistent", "AutoSaveDNG", true));
+    EXPECT_TRUE(ini.ReadBool("Persistent", "NIOn", false));
+}
+
+TEST_F(MainWindow, PluginPhotoThatDoesNotExistIsReportedAsNotFound)
+{
+    ui::Globals().pluginMode = true;
+    ui::Globals().pluginPhotoPath = (dir / "photos" / "gone.dng").string();
+    Open();
+    EXPECT_EQ(Captions(), std::vector<std::string>{"Photo not found"});
+    EXPECT_FALSE(Find("explorerHost")->isVisible());
+    EXPECT_FALSE(Find("gbExport")->isVisible());
+    EXPECT_FALSE(Find("btCalculate")->isEnabled());
+}
