@@ -527,8 +527,6 @@ int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
     // or failed run) must never go out with an earlier photo's preview.
     if (!fResultReady || !fNegative || !fNegative->Stage2Image() || !fOutputPreview)
         throw dng::Error(dng::kErrorUnknown, "there is no result to write");
-    if (SameFile(fSourcePath, path))
-        throw dng::Error(dng::kErrorUnknown, "the result would replace the photo it was made from");
     dng::WriteOptions options;
     options.software = "Velloray 0.9.83";
     options.sourcePath = fSourcePath;
