@@ -131,7 +131,7 @@ TEST(DeadPixelList, BayerColourOfTheBody)
         {10, 20, "M9 Digital Camera", "Red"},  {11, 21, "M9 Digital Camera", "Blue"},
         {11, 20, "M9 Digital Camera", "Green"}, {10, 20, "LEICA M (Typ 240)", "Blue"},
         {10, 20, "LEICA M (typ 240)", "Blue"}, {11, 21, "LEICA M (Typ 240)", "Red"},
-        {11, 20, "LEICA M (Typ 240)", "Green"}, {10, 20, "LEICA M (Typ 240) ", "Red"},
+        {11, 20, "LEICA M (Typ 240)", "Green"}, {10, 20, "LEICA M (Typ 240) ", "Blue"}, {10, 20, "LEICA M (Typ 2400)", "Red"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ui::BayerColourName(c.column, c.row, c.model), c.colour) << c.model << c.column << c.row;

@@ -1,6 +1,7 @@
 #include "ui/logic/dead_pixel_finder.h"
 
-#include <cctype>
+#include "base/text.h"
+
 #include <cmath>
 
 namespace ui {
@@ -57,10 +58,7 @@ std::string PixelsAddedMessage(int added)
 
 std::string BayerColourName(int32_t column, int32_t row, const std::string& model)
 {
-    static const std::string kBlueFirst = "leica m (typ 240)";
-    bool blueFirst = model.size() == kBlueFirst.size();
-    for (size_t i = 0; blueFirst && i < model.size(); ++i)
-        blueFirst = std::tolower(static_cast<unsigned char>(model[i])) == kBlueFirst[i];
+    const bool blueFirst = base::EqualsIgnoringCase(base::Trim(model), "LEICA M (Typ 240)");
     const bool evenColumn = column % 2 == 0;
     const bool evenRow = row % 2 == 0;
     if (evenColumn != evenRow)

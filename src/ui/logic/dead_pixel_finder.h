@@ -63,7 +63,7 @@ std::string PixelsAddedMessage(int added);
 
 // The colour-filter colour of a raw pixel in the dead-pixel list: "Red", "Green" or "Blue". The
 // Leica M (Typ 240) has blue where the others have red; its model is compared without regard to
-// case, since the photo spells it "LEICA M (Typ 240)".
+// case or surrounding blanks, since the photo spells it "LEICA M (Typ 240)".
 std::string BayerColourName(int32_t column, int32_t row, const std::string& model);
 
 } // namespace ui
