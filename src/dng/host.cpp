@@ -21,9 +21,10 @@ std::unique_ptr<Negative> Host::Make_dng_negative()
     return negative;
 }
 
-std::unique_ptr<Image> Host::Make_dng_image(int32_t width, int32_t height, uint32_t planes, PixelType type)
+std::unique_ptr<Image> Host::Make_dng_image(int32_t width, int32_t height, uint32_t planes, PixelType type,
+                                           ImageFill fill)
 {
-    return std::make_unique<Image>(width, height, planes, type);
+    return std::make_unique<Image>(width, height, planes, type, fill);
 }
 
 void Host::ValidateSizes()

@@ -20,8 +20,10 @@ public:
 
     // A new, initialised negative.
     virtual std::unique_ptr<Negative> Make_dng_negative();
-    // A zero-filled image (kErrorMemory or kErrorImageTooBig when it cannot be had).
-    std::unique_ptr<Image> Make_dng_image(int32_t width, int32_t height, uint32_t planes, PixelType type);
+    // A zero-filled image, or one the caller fills whole (kErrorMemory or kErrorImageTooBig when it
+    // cannot be had).
+    std::unique_ptr<Image> Make_dng_image(int32_t width, int32_t height, uint32_t planes, PixelType type,
+                                          ImageFill fill = ImageFill::kZero);
 
     // Requested output sizes (0 = no limit, full size); kept for the renderer.
     void SetPreferredSize(uint32_t size) { fPreferredSize = size; }

@@ -7,7 +7,7 @@
 
 namespace dng {
 
-Image::Image(int32_t width, int32_t height, uint32_t planes, PixelType type)
+Image::Image(int32_t width, int32_t height, uint32_t planes, PixelType type, ImageFill fill)
     : fWidth(width), fHeight(height), fPlanes(planes), fType(type), fPlaneSamples(0)
 {
     if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide || planes < 1 || planes > 4)
@@ -18,7 +18,8 @@ Image::Image(int32_t width, int32_t height, uint32_t planes, PixelType type)
         throw Error(kErrorImageTooBig, "image too big");
     fPlaneSamples = static_cast<size_t>(samples);
     try {
-        fData = std::make_unique<uint8_t[]>(static_cast<size_t>(bytes));
+        fData = fill == ImageFill::kZero ? std::make_unique<uint8_t[]>(static_cast<size_t>(bytes))
+                                         : std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bytes));
     } catch (const std::bad_alloc&) {
         ThrowMemory("out of memory for an image");
     }
@@ -26,7 +27,7 @@ Image::Image(int32_t width, int32_t height, uint32_t planes, PixelType type)
 
 std::unique_ptr<Image> Image::Clone() const
 {
-    auto copy = std::make_unique<Image>(fWidth, fHeight, fPlanes, fType);
+    auto copy = std::make_unique<Image>(fWidth, fHeight, fPlanes, fType, ImageFill::kUnset);
     std::memcpy(copy->fData.get(), fData.get(), PlaneBytes() * fPlanes);
     return copy;
 }

@@ -14,6 +14,10 @@ enum class PixelType : uint8_t { kUInt8 = 1, kUInt16 = 2 };
 
 inline constexpr size_t PixelSize(PixelType t) { return t == PixelType::kUInt8 ? 1 : 2; }
 
+// How a new image's samples start: at zero, or unset for a maker that writes every one of them
+// (filling first would only touch every page of a large image one extra time).
+enum class ImageFill : uint8_t { kZero, kUnset };
+
 // A plane seen as rows of width samples, rowStep samples apart.
 template <typename T>
 struct PlaneView {
@@ -38,9 +42,10 @@ public:
     static constexpr int32_t kMaxSide = 65000;
     static constexpr uint64_t kMaxBytes = 3ull << 30;
 
-    // A zero-filled image. Throws kErrorImageTooBig for a side outside 1..kMaxSide or more than
-    // kMaxBytes, kErrorMemory when the memory cannot be had.
-    Image(int32_t width, int32_t height, uint32_t planes, PixelType type);
+    // A zero-filled image (or, with ImageFill::kUnset, one whose samples the caller writes). Throws
+    // kErrorImageTooBig for a side outside 1..kMaxSide or more than kMaxBytes, kErrorMemory when
+    // the memory cannot be had.
+    Image(int32_t width, int32_t height, uint32_t planes, PixelType type, ImageFill fill = ImageFill::kZero);
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
     virtual ~Image() = default;

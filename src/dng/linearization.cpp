@@ -94,7 +94,7 @@ std::unique_ptr<Image> BuildLinearImage(Host& host, const Image& stage1, const L
     if (info.fBlackLevelRepeatRows < 1 || info.fBlackLevelRepeatRows > LinearizationInfo::kMaxPattern ||
         info.fBlackLevelRepeatCols < 1 || info.fBlackLevelRepeatCols > LinearizationInfo::kMaxPattern)
         ThrowBadFormat("bad black level pattern");
-    auto stage2 = host.Make_dng_image(area.W(), area.H(), stage1.Planes(), PixelType::kUInt16);
+    auto stage2 = host.Make_dng_image(area.W(), area.H(), stage1.Planes(), PixelType::kUInt16, ImageFill::kUnset);
     for (uint32_t p = 0; p < stage1.Planes(); ++p) {
         if (stage1.Type() == PixelType::kUInt16)
             LinearizePlane<uint16_t>(stage1.ConstView16Of(p).Sub(area), stage2->View16Of(p), info, p);

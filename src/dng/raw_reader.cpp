@@ -135,7 +135,8 @@ std::unique_ptr<Image> ReadRawImage(Host& host, const Stream& stream, const IfdI
     const uint32_t bps = ifd.bitsPerSample[0];
     CheckDataRanges(stream, ifd);
     const PixelType type = bps <= 8 ? PixelType::kUInt8 : PixelType::kUInt16;
-    auto image = host.Make_dng_image(int32_t(ifd.width), int32_t(ifd.height), spp, type);
+    // The tiles (or strips) cover the image, and every visible sample of each is copied below.
+    auto image = host.Make_dng_image(int32_t(ifd.width), int32_t(ifd.height), spp, type, ImageFill::kUnset);
 
     const uint32_t across = ifd.TilesAcross();
     const uint32_t maxValue = type == PixelType::kUInt8 ? 0xFFu : 0xFFFFu;

@@ -109,7 +109,7 @@ std::unique_ptr<Image> Render::RenderArea(const Image& src, const Rect& area, ui
         ThrowBadFormat("render: " + std::to_string(planes) + " output planes asked for, 1 or 3 allowed");
 
     const std::vector<uint16_t> table = BuildTable();
-    auto dst = fHost.Make_dng_image(area.W(), area.H(), planes, fFinalPixelType);
+    auto dst = fHost.Make_dng_image(area.W(), area.H(), planes, fFinalPixelType, ImageFill::kUnset);
     const ConstView16 in = src.ConstView16Of(0).Sub(area);
     const int32_t w = area.W();
 

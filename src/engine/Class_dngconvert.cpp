@@ -273,6 +273,18 @@ void DNGConvert::ChannelPass(bool half, bool blueChannel)
         fNegative->InterpolateRawChannel(blueChannel, &fProgress);
 }
 
+void DNGConvert::ReleaseFilterInputs(bool channelsToo)
+{
+    // The filters read the regular result and the kept channel images only; finalising makes a new
+    // stage-1 image. Each image goes as soon as its last reader is done, which keeps the peak
+    // memory of the mixing methods near that of the passes themselves.
+    fNegative->ReleaseStage1();
+    if (channelsToo) {
+        fNegative->fMonoCopy1.reset();
+        fNegative->fMonoCopy2.reset();
+    }
+}
+
 void DNGConvert::ReReadStructure()
 {
     fInfo = dng::Info();
@@ -354,6 +366,7 @@ DNGConvert::RunStep DNGConvert::RunMethodBlocks(bool previewOnly)
         RegularPass(half);
         if (Checkpoint())
             return RunStep::kStopped;
+        ReleaseFilterInputs(false);
         if (blue) {
             fNegative->FilterRawBlue(fStrengthBlue + 1.0, half, &fProgress);
             DeblurStep(PartialDeblurGain(fNegative->fBlueBalance, fStrengthBlue));
@@ -361,6 +374,7 @@ DNGConvert::RunStep DNGConvert::RunMethodBlocks(bool previewOnly)
             fNegative->FilterRawRed(fStrengthRed + 1.0, half, &fProgress);
             DeblurStep(PartialDeblurGain(fNegative->fRedBalance, fStrengthRed));
         }
+        ReleaseFilterInputs(true);
     }
 
     // RGB block: the lens-filter emulations.
@@ -403,6 +417,7 @@ DNGConvert::RunStep DNGConvert::RunMethodBlocks(bool previewOnly)
         RegularPass(half);
         if (Checkpoint())
             return RunStep::kStopped;
+        ReleaseFilterInputs(false);
         const double strength = fUi.StrengthPosition() + 1.0;
         const int32_t row = previewOnly ? fUi.ToolsCropRow() : 0;
         const int32_t column = previewOnly ? fUi.ToolsCropColumn() : 0;
@@ -418,6 +433,7 @@ DNGConvert::RunStep DNGConvert::RunMethodBlocks(bool previewOnly)
             fNegative->FilterRgbBlue(strength, gradient, direction, percent, boost, row, column, &fProgress);
         if (Checkpoint())
             return RunStep::kStopped;
+        ReleaseFilterInputs(true);
         fNegative->RestoreMonoCopy3();
         DeblurStep(1.0);
     }
@@ -429,11 +445,12 @@ DNGConvert::RunStep DNGConvert::RunMethodBlocks(bool previewOnly)
 void DNGConvert::FinaliseConversion()
 {
     fNegative->SetColorChannels(1);
-    fNegative->CopyMonoToStage1();
+    // The working image has no reader after this: it becomes the stage-1 image itself.
+    fNegative->MoveMonoToStage1();
     fNegative->BuildStage2Image(fHost);
     // Clipped highlights of the result, for the clipping view of the precooked preview.
     const dng::Image& result = *fNegative->Stage2Image();
-    auto mask = fHost.Make_dng_image(result.Width(), result.Height(), 1, dng::PixelType::kUInt8);
+    auto mask = fHost.Make_dng_image(result.Width(), result.Height(), 1, dng::PixelType::kUInt8, dng::ImageFill::kUnset);
     const dng::ConstView16 src = result.ConstView16Of(0);
     const dng::View8 dst = mask->View8Of(0);
     for (int32_t y = 0; y < src.height; ++y) {
@@ -479,10 +496,10 @@ void DNGConvert::PrepareOutputMetadata()
                                     : render.RenderWithArgs3(fHost, *fNegative, lens.Opcodes()[0]);
     fOutputPreviewInfo = dng::PreviewInfo{"Velloray", version, "Default", 2};
 
-    // The monochrome plane becomes the raw image. (The source's pixels were read and their digest
-    // checked when the photo was staged; reading them again here would only be replaced at once.)
+    // The monochrome plane is the raw image: finalising put it in stage 1, and nothing has
+    // changed it since. (The source's pixels were read and their digest checked when the photo
+    // was staged; reading them again here would only be replaced at once.)
     fNegative->SynchronizeMetadata();
-    fNegative->CopyMonoToStage1();
 
     if (fCameraCode == 3 && fUi.LeicaTNoCorrection()) {
         fNegative->GetOpcodeList(2).Clear();

@@ -103,6 +103,8 @@ private:
     bool Checkpoint() { return CheckCancelled(); }
     void RegularPass(bool half);
     void ChannelPass(bool half, bool blueChannel);
+    // Frees the stage-1 image before a filter, and with channelsToo the kept channel images after it.
+    void ReleaseFilterInputs(bool channelsToo);
     void ReReadStructure();
     void DeblurStep(double gain);
     void ShowResultPreview();

@@ -31,6 +31,14 @@ std::unique_ptr<dng::Image> CloneOf(const std::unique_ptr<dng::Image>& image, co
     return image->Clone();
 }
 
+// The image itself, leaving its holder empty; a missing one is a sequencing fault of the caller.
+std::unique_ptr<dng::Image> TakeImage(std::unique_ptr<dng::Image>& image, const char* what)
+{
+    if (!image)
+        throw dng::Error(dng::kErrorUnknown, std::string("no ") + what + " to move");
+    return std::move(image);
+}
+
 dng::Image& RequireStage1(const std::unique_ptr<dng::Image>& stage1, const char* operation)
 {
     if (!stage1)
@@ -136,24 +144,34 @@ bool VrelNegative::IsG2Pixel(int32_t col, int32_t row) const
     return IsGreenPixel(col, row) && PatternColor(col ^ 1, row) == dng::kColorBlue;
 }
 
+// The old image goes before its replacement is made, so that the two are never held at once.
 void VrelNegative::CopyMonoToStage1()
 {
+    fStage1Image.reset();
     fStage1Image = CloneOf(fMonoImage, "monochrome image");
 }
 
+void VrelNegative::MoveMonoToStage1()
+{
+    fStage1Image = TakeImage(fMonoImage, "monochrome image");
+}
+
+// The working image moves into its copy: every pass writes a new working image before anything
+// reads one again, so a clone would only be released unread.
 void VrelNegative::SaveMonoCopy1()
 {
-    fMonoCopy1 = CloneOf(fMonoImage, "monochrome image");
+    fMonoCopy1 = TakeImage(fMonoImage, "monochrome image");
 }
 
 void VrelNegative::SaveMonoCopy2()
 {
-    fMonoCopy2 = CloneOf(fMonoImage, "monochrome image");
+    fMonoCopy2 = TakeImage(fMonoImage, "monochrome image");
 }
 
+// The filters' output has no reader but the working image it becomes.
 void VrelNegative::RestoreMonoCopy3()
 {
-    fMonoImage = CloneOf(fMonoCopy3, "third monochrome copy");
+    fMonoImage = TakeImage(fMonoCopy3, "third monochrome copy");
 }
 
 void VrelNegative::SetStage1Image(const dng::Image& image)
@@ -179,7 +197,7 @@ void VrelNegative::AlignStage1ToPattern(dng::Host& host)
         return;
 
     const dng::Image& src = RequireStage1(fStage1Image, "AlignStage1ToPattern");
-    auto dst = host.Make_dng_image(src.Width(), src.Height(), src.Planes(), src.Type());
+    auto dst = host.Make_dng_image(src.Width(), src.Height(), src.Planes(), src.Type(), dng::ImageFill::kUnset);
     // A one-pixel-wide (high) image has nothing to move along that axis.
     const int32_t sx = std::min(dx, src.Width() - 1);
     const int32_t sy = std::min(dy, src.Height() - 1);
@@ -205,7 +223,8 @@ void VrelNegative::ExpandSquareLaw()
 {
     dng::Image& src = RequireStage1(fStage1Image, "ExpandSquareLaw");
     if (src.Type() == dng::PixelType::kUInt8) {
-        auto dst = std::make_unique<dng::Image>(src.Width(), src.Height(), src.Planes(), dng::PixelType::kUInt16);
+        auto dst = std::make_unique<dng::Image>(src.Width(), src.Height(), src.Planes(), dng::PixelType::kUInt16,
+                                                dng::ImageFill::kUnset);
         std::array<uint16_t, 256> lut{};
         for (uint32_t v = 0; v < lut.size(); ++v)
             lut[v] = SquareLaw(v);
@@ -247,7 +266,7 @@ void VrelNegative::CropStage1(dng::Host& host, int32_t left, int32_t top, int32_
                              std::to_string(src.Height()) + " raw image");
 
     const dng::Rect rect(top, left, int32_t(bottom), int32_t(right));
-    auto dst = host.Make_dng_image(width, height, src.Planes(), src.Type());
+    auto dst = host.Make_dng_image(width, height, src.Planes(), src.Type(), dng::ImageFill::kUnset);
     for (uint32_t p = 0; p < src.Planes(); ++p) {
         if (src.Type() == dng::PixelType::kUInt16)
             CopyRect<uint16_t>(src.ConstView16Of(p).Sub(rect), dst->View16Of(p));

@@ -42,6 +42,8 @@ public:
 
     // Working images and stage images.
     void CopyMonoToStage1();
+    // The working image becomes the stage-1 image (fMonoImage is left empty).
+    void MoveMonoToStage1();
     void SaveMonoCopy1();
     void SaveMonoCopy2();
     void RestoreMonoCopy3();
