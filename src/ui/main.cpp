@@ -5,6 +5,11 @@
 #include "engine/kelvin_slider.h"
 #include "platform/dead_pixel_store.h"
 #include "ui/about.h"
+#include "ui/deadpixellist.h"
+#include "ui/deadpixels.h"
+#include "ui/gradient.h"
+#include "ui/update_check.h"
+#include "ui/url_opener.h"
 #include "ui/explorer.h"
 #include "ui/logic/tools_crop.h"
 #include "ui/tcolor.h"
@@ -71,6 +76,15 @@ TFMain::TFMain(const TFMainServices& services, QWidget* parent)
         fOwnDialogs = std::make_unique<QtFileDialogs>();
         fDialogs = fOwnDialogs.get();
     }
+    if (services.urlOpener) {
+        fOpener = services.urlOpener;
+    } else {
+        fOwnOpener = std::make_unique<DesktopUrlOpener>();
+        fOpener = fOwnOpener.get();
+    }
+    fGradient = new TFGradient(this);
+    fUpdateCheck = new UpdateCheck(*fBoxes, *fOpener, this);
+    connect(fUpdateCheck, &UpdateCheck::finished, this, &TFMain::ApplyEnabling);
     fProgressControl = std::make_unique<QtProgressBarControl>(fUi->pbStatus);
     fStatusControl = std::make_unique<QtLabelControl>(fUi->lbStatus);
 
@@ -307,7 +321,7 @@ void TFMain::LoadPhoto(const QString& path)
     fUi->lbNoiseValuesChanged->hide();
     ResetToolsPreviewImages();
     ResetToolsPreviewSliders();
-    ApplyEnabling();
+    UpdateDeadPixelControls();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -560,6 +574,7 @@ void TFMain::btCalculateClick()
     fSettingsChanged = false;
     fRunActive = false;
     EnableControls(true);
+    UpdateDeadPixelControls();
     DrawPreview();
     fUi->lbNoiseValuesChanged->hide();
     fBatchRunning = false;
@@ -653,14 +668,13 @@ void TFMain::ApplyEnabling()
     in.settingsChanged = fSettingsChanged;
     const ControlStates s = ComputeEnabling(in);
 
-    // The windows of the tools, the gradient, the dead-pixel finder and list and the update
-    // check are not part of this version: their buttons stay off.
+    // The tools preview window is not part of this version: its buttons stay off.
     constexpr bool kToolWindows = false;
 
     if (fExplorer)
         fExplorer->setEnabled(s.explorer);
-    fUi->cbFixDeadPixels->setEnabled(s.fixDeadPixels);
-    fUi->sbDeadPixelList->setEnabled(s.deadPixelList && kToolWindows);
+    fUi->cbFixDeadPixels->setEnabled(s.fixDeadPixels && fDeadPixelsListed);
+    fUi->sbDeadPixelList->setEnabled(s.deadPixelList && fDeadPixelsListed);
     fUi->cbFilter->setEnabled(s.qualityAndExport);
     fUi->tbStrength->setEnabled(s.strength);
     fUi->lbPercentage->setEnabled(s.strength);
@@ -669,7 +683,7 @@ void TFMain::ApplyEnabling()
     fUi->lbTemp->setEnabled(s.kelvin);
     fUi->lbWhiteBalance->setEnabled(s.kelvin);
     fUi->cbUseGradient->setEnabled(s.useGradient);
-    fUi->sbGradient->setEnabled(s.gradient && kToolWindows);
+    fUi->sbGradient->setEnabled(s.gradient);
     fUi->cbAutoSave->setEnabled(s.qualityAndExport);
     fUi->sbBrowse->setEnabled(s.qualityAndExport);
     fUi->btSaveAs->setEnabled(s.saveAs);
@@ -689,11 +703,12 @@ void TFMain::ApplyEnabling()
     fUi->cbGamma->setEnabled(s.gamma);
     fUi->sbClipping->setEnabled(s.clipping);
     fUi->imgPreview->setEnabled(s.previewMouse);
-    fUi->btDeadPixels->setEnabled(s.deadPixels && kToolWindows);
+    // Pixels can only be registered for a photo that names its camera body.
+    fUi->btDeadPixels->setEnabled(s.deadPixels && TFDeadPixels::CanRegister(fConvert.fCameraSerial));
     fUi->btNoisePreview->setEnabled(s.noisePreview && kToolWindows);
     fUi->btNRReset->setEnabled(s.noiseReset && kToolWindows);
     fUi->btAbout->setEnabled(s.aboutAndUpdate);
-    fUi->btUpdate->setEnabled(s.aboutAndUpdate && kToolWindows);
+    fUi->btUpdate->setEnabled(s.aboutAndUpdate && !fUpdateCheck->Running());
 
     fUi->cbNICorrectG1G2->setEnabled(s.niPanel);
     fUi->cbNICorrectRB->setEnabled(s.niPanel);
@@ -788,8 +803,10 @@ void TFMain::btAboutClick()
 
 void TFMain::btUpdateClick()
 {
-    if (fRunActive)
+    if (fRunActive || fUpdateCheck->Running())
         return;
+    fUpdateCheck->Start(); // the button stays off until it has finished
+    ApplyEnabling();
 }
 
 void TFMain::btNoisePreviewClick()
@@ -809,22 +826,57 @@ void TFMain::btNRResetClick()
 
 void TFMain::btDeadPixelsClick()
 {
-    if (fRunActive || !fConvert.fResultReady)
+    if (fRunActive || !fConvert.fResultReady || !TFDeadPixels::CanRegister(fConvert.fCameraSerial))
         return;
+    if (!fDeadPixels) {
+        fDeadPixels = new TFDeadPixels(
+            *fSettings, *fBoxes,
+            [this](int32_t column, int32_t row, int32_t height, int32_t width, int32_t threshold) {
+                return fConvert.FindDeadPixels(column, row, height, width, threshold);
+            },
+            this);
+    }
+    fDeadPixels->SetPicture(fUi->img100->Image(), fCropX, fCropY,
+                            RawMappingFor(fConvert.fActiveAreaLeft, fConvert.fActiveAreaTop, fHalfSizeRun));
+    fDeadPixels->SetBody(fConvert.fCameraSerial, fConvert.fCameraModel);
+    fDeadPixels->exec();
+    UpdateDeadPixelControls();
+    // The search staged the raw data afresh: the kept result goes back into the negative.
+    fConvert.RestoreStage2Image();
 }
 
 void TFMain::sbDeadPixelListClick()
 {
     if (fRunActive)
         return;
+    if (!fDeadPixelList)
+        fDeadPixelList = new TFDeadPixelList(*fSettings, *fBoxes, this);
+    fDeadPixelList->SetCurrentBody(fConvert.fCameraSerial, fConvert.fCameraModel);
+    fDeadPixelList->exec();
+    UpdateDeadPixelControls();
 }
 
 void TFMain::sbGradientClick()
 {
     if (fRunActive)
         return;
+    fGradient->exec();
     ChangeReset();
 }
+
+void TFMain::UpdateDeadPixelControls()
+{
+    fDeadPixelsListed = fSettings && platform::DeadPixelStore(*fSettings).HasPixels(fConvert.fCameraSerial);
+    fUi->cbFixDeadPixels->setChecked(fDeadPixelsListed);
+    fUi->sbDeadPixelList->setVisible(fDeadPixelsListed);
+    ApplyEnabling();
+}
+
+bool TFMain::BoostStrength() const { return fGradient->BoostStrength(); }
+
+int TFMain::GradientDirection() const { return fGradient->GradientDirection(); }
+
+int TFMain::GradientPercent() const { return fGradient->GradientPercent(); }
 
 // ---------------------------------------------------------------------------------------------
 // Preview display

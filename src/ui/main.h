@@ -24,12 +24,18 @@ class TFMain;
 namespace ui {
 
 class Explorer;
+class TFDeadPixelList;
+class TFDeadPixels;
+class TFGradient;
+class UpdateCheck;
+class UrlOpener;
 
 // What the main window is given; null or empty: the real ones.
 struct TFMainServices {
     platform::MessageBoxService* messageBoxes = nullptr; // not owned
     FileDialogs* fileDialogs = nullptr;                  // not owned
     std::filesystem::path settingsFile;                  // empty: the user's "Velloray.ini"
+    UrlOpener* urlOpener = nullptr;                      // not owned
 };
 
 class TFMain : public QMainWindow, public engine::EngineUi {
@@ -106,9 +112,12 @@ public:
     // The kernel editor's model; the editor itself comes with the tools preview.
     engine::MotionBlurGrid& BlurKernel() override { return fBlurKernel; }
     void RefreshBlurKernel() override {}
-    bool BoostStrength() const override { return false; }
-    int GradientDirection() const override { return 0; }
-    int GradientPercent() const override { return 100; }
+    bool BoostStrength() const override;
+    int GradientDirection() const override;
+    int GradientPercent() const override;
+
+    // "Fix dead pixels" and the list button follow whether the open photo's body has a list.
+    void UpdateDeadPixelControls();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -188,6 +197,13 @@ private:
     std::unique_ptr<QtProgressBarControl> fProgressControl;
     std::unique_ptr<QtLabelControl> fStatusControl;
     Explorer* fExplorer = nullptr; // child widget, null in plug-in mode
+    TFGradient* fGradient = nullptr;           // child dialog, kept for the program's run
+    TFDeadPixels* fDeadPixels = nullptr;       // child dialog, made at its first use
+    TFDeadPixelList* fDeadPixelList = nullptr; // child dialog, made at its first use
+    std::unique_ptr<UrlOpener> fOwnOpener;
+    UrlOpener* fOpener = nullptr;
+    UpdateCheck* fUpdateCheck = nullptr; // child object
+    bool fDeadPixelsListed = false;      // the open photo's body has registered pixels
     platform::Bitmap fPreviewBitmap;
     engine::MotionBlurGrid fBlurKernel;
     engine::DNGConvert fConvert;

@@ -30,26 +30,28 @@ platform::MessageResult QtMessageBoxService::Show(const platform::MessageBoxRequ
 
     QMessageBox::StandardButton first = QMessageBox::Ok;
     QMessageBox::StandardButton escape = QMessageBox::Ok;
+    QMessageBox::StandardButton second = QMessageBox::Ok;
     switch (request.buttons) {
     case platform::MessageButtons::kOk:
         box.setStandardButtons(QMessageBox::Ok);
         break;
     case platform::MessageButtons::kOkCancel:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        escape = QMessageBox::Cancel;
+        escape = second = QMessageBox::Cancel;
         break;
     case platform::MessageButtons::kYesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         first = QMessageBox::Yes;
-        escape = QMessageBox::No;
+        escape = second = QMessageBox::No;
         break;
     case platform::MessageButtons::kYesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         first = QMessageBox::Yes;
         escape = QMessageBox::Cancel;
+        second = QMessageBox::No;
         break;
     }
-    box.setDefaultButton(first);
+    box.setDefaultButton(request.secondButtonDefault ? second : first);
     box.setEscapeButton(escape);
 
     switch (box.exec()) {

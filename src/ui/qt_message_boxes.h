@@ -15,7 +15,8 @@ public:
     explicit QtMessageBoxService(QWidget* owner = nullptr) : fOwner(owner) {}
     void SetOwner(QWidget* owner) { fOwner = owner; }
 
-    // The first button of the request is the default one; Escape answers No or Cancel.
+    // The first button of the request is the default one (the second when the request asks);
+    // Escape answers No or Cancel.
     platform::MessageResult Show(const platform::MessageBoxRequest& request) override;
 
 private:
