@@ -2,14 +2,20 @@
 
 #include "ui/program_icon.h"
 #include "ui/program_version.h"
+#include "ui/update_check.h"
 #include "ui_about.h"
-
-#include <QDesktopServices>
 
 namespace ui {
 
-TFAbout::TFAbout(QWidget* parent)
-    : QDialog(parent), fUi(std::make_unique<Ui::TFAbout>()), fOpenUrl(&QDesktopServices::openUrl)
+namespace {
+
+// The program's web page: the download page on the update server.
+QUrl WebPage() { return UpdateCheck::DownloadUrl(UpdateCheck::ConfiguredHost()); }
+
+} // namespace
+
+TFAbout::TFAbout(QWidget* parent, UrlOpener* opener)
+    : QDialog(parent), fUi(std::make_unique<Ui::TFAbout>()), fOpener(opener != nullptr ? opener : &fDesktop)
 {
     fUi->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -23,11 +29,6 @@ TFAbout::TFAbout(QWidget* parent)
 
 TFAbout::~TFAbout() = default;
 
-QUrl TFAbout::WebPage()
-{
-    return QUrl(QStringLiteral("http://" VELLORAY_UPDATE_HOST "/software/velloray.html"));
-}
-
-void TFAbout::LinkLabel1LinkClick() { fOpenUrl(WebPage()); }
+void TFAbout::LinkLabel1LinkClick() { fOpener->Open(WebPage()); }
 
 } // namespace ui

@@ -1,10 +1,10 @@
 // The about box: the version, what this build is made of, and a link to the program's web page.
 #pragma once
 
-#include <QDialog>
-#include <QUrl>
+#include "ui/url_opener.h"
 
-#include <functional>
+#include <QDialog>
+
 #include <memory>
 
 namespace Ui {
@@ -17,15 +17,9 @@ class TFAbout : public QDialog {
     Q_OBJECT
 
 public:
-    using UrlOpener = std::function<bool(const QUrl&)>;
-
-    explicit TFAbout(QWidget* parent = nullptr);
+    // opener: how the web page is opened; null: the desktop's browser.
+    explicit TFAbout(QWidget* parent = nullptr, UrlOpener* opener = nullptr);
     ~TFAbout() override;
-
-    // The web page opener (the desktop's browser unless a test answers it).
-    void SetUrlOpener(UrlOpener opener) { fOpenUrl = std::move(opener); }
-    // The program's web page, on the update server's host.
-    static QUrl WebPage();
 
     Ui::TFAbout& Form() { return *fUi; }
 
@@ -33,7 +27,8 @@ private:
     void LinkLabel1LinkClick();
 
     std::unique_ptr<Ui::TFAbout> fUi;
-    UrlOpener fOpenUrl;
+    DesktopUrlOpener fDesktop;
+    UrlOpener* fOpener;
 };
 
 } // namespace ui
