@@ -44,10 +44,13 @@ Explorer::Explorer(QWidget* parent) : QWidget(parent), fUi(std::make_unique<Ui::
 
     connect(fUi->tvExplore->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { tvExploreCurrentChanged(current); });
-    // Folders are read in the background: keep the chosen one in sight while its parents fill in.
+    // Folders are read in the background and their rows arrive a little after they are loaded: keep
+    // the chosen folder in sight while its parents fill in.
+    fScrollToChosen.setSingleShot(true);
+    fScrollToChosen.setInterval(100);
+    connect(&fScrollToChosen, &QTimer::timeout, this, [this] { KeepChosenFolderInSight(); });
     connect(fFolders, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
-        const QModelIndex current = fUi->tvExplore->currentIndex();
-        if (current.isValid() && fFolders->filePath(current).startsWith(folder)) fUi->tvExplore->scrollTo(current);
+        if (fFolders->filePath(fUi->tvExplore->currentIndex()).startsWith(folder)) fScrollToChosen.start();
     });
     connect(fUi->tvExplore, &QTreeView::clicked, this, [this](const QModelIndex& index) { tvExploreClick(index); });
     connect(fUi->lvExplore->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -80,6 +83,20 @@ void Explorer::ShowFolder(const QString& folder)
     }
     fListedByCurrentChange = false;
     fUi->tvExplore->scrollTo(index);
+}
+
+// Chosen before the window had its size (or while it is being shown), the folder is brought into
+// sight once the window is up.
+void Explorer::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    fScrollToChosen.start();
+}
+
+void Explorer::KeepChosenFolderInSight()
+{
+    const QModelIndex current = fUi->tvExplore->currentIndex();
+    if (current.isValid()) fUi->tvExplore->scrollTo(current, QAbstractItemView::PositionAtCenter);
 }
 
 // Mouse and keyboard both make a node current; either way its photos are listed.

@@ -4,6 +4,7 @@
 
 #include <QFileIconProvider>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -50,15 +51,20 @@ signals:
     // The selection of the file list changed (mouse, keyboard or assistive technology).
     void photoSelectionChanged();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void tvExploreCurrentChanged(const QModelIndex& current);
     void tvExploreClick(const QModelIndex& index);
     void lvExploreSelectionChanged();
     void FillFileList(const QString& folder);
+    void KeepChosenFolderInSight();
 
     std::unique_ptr<Ui::Explorer> fUi;
     QFileSystemModel* fFolders = nullptr; // owned by this widget
     QFileIconProvider fIcons;
+    QTimer fScrollToChosen;
     bool fListedByCurrentChange = false; // the press that made a node current has listed it
     bool fQuiet = false;                 // selection changes made by the program itself
 };
