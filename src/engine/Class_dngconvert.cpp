@@ -66,7 +66,10 @@ int32_t RoundNonNegative(double x)
 
 } // namespace
 
-DNGConvert::DNGConvert(EngineUi& ui) : fUi(ui) {}
+DNGConvert::DNGConvert(EngineUi& ui)
+    : fUi(ui), fPool(std::make_unique<WorkerPool>(WorkerPool::ThreadsFromEnvironment()))
+{
+}
 
 DNGConvert::~DNGConvert()
 {
@@ -97,6 +100,7 @@ std::unique_ptr<VrelNegative> DNGConvert::MakeNegative()
         throw dng::Error(dng::kErrorUnknown, "the host made a negative of the wrong class");
     made.release();
     vrel->fUi = &fUi;
+    vrel->fPool = fPool.get();
     return std::unique_ptr<VrelNegative>(vrel);
 }
 

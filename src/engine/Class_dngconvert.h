@@ -8,6 +8,7 @@
 #include "engine_ui.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
+#include "worker_pool.h"
 
 #include "dng/dng_writer.h"
 #include "dng/image.h"
@@ -115,6 +116,8 @@ private:
     std::unique_ptr<VrelNegative> MakeNegative();
 
     EngineUi& fUi;
+    // The threads of the passes, made once (VELLORAY_THREADS=1: the calling thread alone).
+    std::unique_ptr<WorkerPool> fPool;
     int32_t fRawDecodes = 0;
     int32_t fCookedGamma = -1;
 };

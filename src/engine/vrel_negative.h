@@ -22,6 +22,7 @@ namespace engine {
 
 class EngineUi;
 class ProgressReporter;
+class WorkerPool;
 
 class VrelNegative : public dng::Negative {
 public:
@@ -148,6 +149,8 @@ public:
     uint16_t fCameraCode = 0;
     std::vector<PixelPoint> fDeadPixels;
     EngineUi* fUi = nullptr;
+    // The threads the passes spread their rows over (not owned); none: the calling thread alone.
+    WorkerPool* fPool = nullptr;
 
 private:
     // Colour code of a photosite in the 2 x 2 corner of the pattern; -1 without one.

@@ -7,6 +7,7 @@
 #include "interpolation_common.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
+#include "worker_pool.h"
 
 #include "dng/error.h"
 
@@ -444,27 +445,39 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
             third[py][px] = blueChannel ? IsRedPixel(px, py) : IsBluePixel(px, py);
         }
 
-    std::vector<double> rowBuffer(size_t(5) * size_t(w));
-    // The same rows split by column parity as integers, for the four-at-a-time interior.
+    // Interior rows converted to real64 and split by column parity as integers (for the
+    // four-at-a-time interior), once per sweep and thread; row r is kept in slot r % 5, so the five
+    // rows of any interior window occupy distinct slots.
     const size_t splitStride = size_t(w / 2 + 1);
-    std::vector<int32_t> splitBuffer(size_t(10) * splitStride);
-    int32_t convertedRow[5];
+    struct ConvertedRows {
+        std::vector<double> real;
+        std::vector<int32_t> split;
+        int32_t row[5];
+    };
+    std::vector<ConvertedRows> scratch(size_t(fPool ? fPool->Threads() : 1));
+    for (ConvertedRows& c : scratch) {
+        c.real.resize(size_t(5) * size_t(w));
+        c.split.resize(size_t(10) * splitStride);
+    }
     for (int sweep = 1; sweep <= 2; ++sweep) {
         if (sweep == 2)
             CopyBufferToRows(rows, stage1); // sweep 2 reads sweep 1's greens
-        // Interior rows are converted to real64 once per sweep; row r is kept in slot r % 5, so
-        // the five rows of any interior window occupy distinct slots.
-        std::fill(convertedRow, convertedRow + 5, -1);
+        for (ConvertedRows& c : scratch)
+            std::fill(c.row, c.row + 5, -1);
         const bool(&interpolated)[2][2] = sweep == 1 ? green : third;
 
-        for (int32_t y = 0; y < h; ++y) {
+        auto before = [&](int32_t) {
             if (progress)
                 progress->Step(1);
             if (fUi)
                 fUi->ProcessMessages();
-            if (fCancelRequested)
-                return;
-
+            return !fCancelRequested;
+        };
+        // Each row reads the row table only and writes its own row of the image.
+        auto row = [&](int32_t y, ConvertedRows& converted) {
+            std::vector<double>& rowBuffer = converted.real;
+            std::vector<int32_t>& splitBuffer = converted.split;
+            int32_t* convertedRow = converted.row;
             const uint16_t* R[5];
             for (int32_t k = 0; k < 5; ++k)
                 R[k] = rows.Row(ReflectIndex(y - 2 + k, h));
@@ -565,7 +578,12 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
                     }
                 }
             }
-        }
+        };
+        if (!ForEachRow(fPool, h, before, [&](int32_t y0, int32_t y1, int32_t thread) {
+                for (int32_t y = y0; y < y1; ++y)
+                    row(y, scratch[size_t(thread)]);
+            }))
+            return;
     }
 
     rows = RowTable();

@@ -6,6 +6,7 @@
 #include "engine_ui.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
+#include "worker_pool.h"
 
 #include "dng/error.h"
 
@@ -68,19 +69,24 @@ bool BlendRawChannel(VrelNegative& n, dng::Image& channel, double s, ProgressRep
     const int32_t h = std::min(regular.height, out.height);
     const double q = 100.0 / (100.0 - 5.0 * s);
 
-    for (int32_t y = 0; y < h; ++y) {
+    auto before = [&](int32_t y) {
         if (progress && progress->Bar())
             progress->Bar()->SetPosition(y);
-        if (RowCancelled(n))
-            return false;
-        const uint16_t* a = regular.Row(y);
-        uint16_t* c = out.Row(y);
-        for (int32_t x = 0; x < w; ++x) {
-            const double av = a[x];
-            const double cv = c[x];
-            c[x] = static_cast<uint16_t>(((av - cv) / q + 0.5) + cv);
+        return !RowCancelled(n);
+    };
+    auto rows = [&](int32_t y0, int32_t y1, int32_t) {
+        for (int32_t y = y0; y < y1; ++y) {
+            const uint16_t* a = regular.Row(y);
+            uint16_t* c = out.Row(y);
+            for (int32_t x = 0; x < w; ++x) {
+                const double av = a[x];
+                const double cv = c[x];
+                c[x] = static_cast<uint16_t>(((av - cv) / q + 0.5) + cv);
+            }
         }
-    }
+    };
+    if (!ForEachRow(n.fPool, h, before, rows))
+        return false;
     n.fMonoImage = channel.Clone();
     return true;
 }
@@ -245,6 +251,12 @@ bool ApplyRgbFilter(VrelNegative& n, RgbKind kind, const RgbOptions& o, Progress
     double g = grad.Start(g0);
     for (int64_t i = 0; i < o.rowOffset; ++i)
         g = grad.AfterRow(g, i);
+    // The factor of every row, in the order the gradient steps from row to row.
+    std::vector<double> rowFactor(size_t(std::max(h, int32_t(0))));
+    for (int32_t r = 0; r < h; ++r) {
+        rowFactor[size_t(r)] = g;
+        g = grad.AfterRow(g, int64_t(o.rowOffset) + r);
+    }
 
     // Left-to-right and right-to-left gradients give every row the same factors by column.
     std::vector<double> columnFactor;
@@ -265,12 +277,13 @@ bool ApplyRgbFilter(VrelNegative& n, RgbKind kind, const RgbOptions& o, Progress
     }
     ShowFiltering(progress);
 
-    for (int32_t r = 0; r < h; ++r) {
+    auto before = [&](int32_t) {
         if (progress)
             progress->Step(1);
-        if (RowCancelled(n))
-            return false;
-
+        return !RowCancelled(n);
+    };
+    auto row = [&](int32_t r) {
+        const double g = rowFactor[size_t(r)];
         const uint16_t* a = regular.Row(r);
         uint16_t* dst = out.Row(r);
         const uint16_t* xr = red ? redView.Row(r) : nullptr;
@@ -290,9 +303,11 @@ bool ApplyRgbFilter(VrelNegative& n, RgbKind kind, const RgbOptions& o, Progress
                 break;
             }
         }
-        g = grad.AfterRow(g, int64_t(o.rowOffset) + r);
-    }
-    return true;
+    };
+    return ForEachRow(n.fPool, h, before, [&](int32_t r0, int32_t r1, int32_t) {
+        for (int32_t r = r0; r < r1; ++r)
+            row(r);
+    });
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "interpolation_common.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
+#include "worker_pool.h"
 
 #include "dng/error.h"
 
@@ -345,12 +346,13 @@ void VrelNegative::InterpolateRegular(ProgressReporter* progress)
 
     const PhaseLayout layout = LayoutOf(*this);
     int32_t rowsSincePump = 0;
-    for (int32_t y = 0; y < h; ++y) {
+    auto before = [&](int32_t) {
         StepProgress(progress);
         PumpEveryFewRows(fUi, rowsSincePump);
-        if (fCancelRequested)
-            return;
-
+        return !fCancelRequested;
+    };
+    // Each row reads the row table only and writes its own row of the image.
+    auto row = [&](int32_t y) {
         const uint16_t* R[5];
         for (int32_t k = 0; k < 5; ++k)
             R[k] = rows.Row(ReflectIndex(y - 2 + k, h));
@@ -393,7 +395,12 @@ void VrelNegative::InterpolateRegular(ProgressReporter* progress)
                 dst[x] = RegularValue(R, C, false, greens);
             }
         }
-    }
+    };
+    if (!ForEachRow(fPool, h, before, [&](int32_t y0, int32_t y1, int32_t) {
+            for (int32_t y = y0; y < y1; ++y)
+                row(y);
+        }))
+        return;
 
     rows = RowTable();
     ResetBar(progress, h);
