@@ -316,7 +316,6 @@ void TFMain::LoadPhoto(const QString& path)
     if (!leicaT)
         fUi->cbLeicaTNoCorrection->setChecked(false);
     ClearResultPreview();
-    fUi->img100->Clear();
     fUi->lbStatus->setText(fPhotoPath.isEmpty() ? QString() : QString(kSelectPhotoText));
     fUi->lbNoiseValuesChanged->hide();
     ResetToolsPreviewImages();
@@ -1109,6 +1108,7 @@ void TFMain::ClearResultPreview()
 {
     fPreviewBitmap.Clear();
     fUi->imgPreview->Clear();
+    fUi->img100->Clear(); // a crop of a picture no longer shown
 }
 
 void TFMain::RefreshResultPreview()
