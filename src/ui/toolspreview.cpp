@@ -2,6 +2,7 @@
 
 #include "ui/logic/tools_crop.h"
 #include "ui/tcolor.h"
+#include "ui/wait_cursor.h"
 #include "ui_toolspreview.h"
 
 #include "engine/vrel_negative.h"
@@ -79,15 +80,6 @@ void SetGlyph(QToolButton* b, Glyph g)
 
 // The value of a flag for as long as the guard lives; the previous value comes back after it.
 using FlagGuard = QScopedValueRollback<bool>;
-
-// The hourglass while a long step runs, restored on every path.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 // Puts the cells of a saved kernel back, keeping the live model's connections to the editor.
 void CopyKernel(MotionBlurGrid& to, const MotionBlurGrid& from)
