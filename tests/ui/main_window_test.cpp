@@ -141,6 +141,14 @@ TEST_F(MainWindow, ChooseConvertAndSaveAs)
     EXPECT_TRUE(Find<ui::BitmapView>("imgPreview")->HasPicture());
     EXPECT_TRUE(Find<ui::BitmapView>("img100")->HasPicture());
 
+    // An RGB method reads the photo again, which would drop the result: asked first, No keeps it.
+    boxes.answers = {platform::MessageResult::kNo};
+    Find<QComboBox>("cbFilter")->setCurrentIndex(3);
+    ASSERT_EQ(Captions(), std::vector<std::string>{"Discard result"});
+    EXPECT_EQ(Find<QComboBox>("cbFilter")->currentIndex(), 0);
+    EXPECT_TRUE(window->Converter().fResultReady);
+    boxes.shown.clear();
+
     // A save that fails says so and keeps the result unsaved.
     std::ofstream(dir / "file") << "x";
     dialogs.saveAs = QString::fromStdString((dir / "file" / "x.dng").string());
