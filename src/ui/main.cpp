@@ -184,7 +184,7 @@ void TFMain::FormShow()
     else
         LoadPluginPhoto();
     ClearResultPreview();
-    ApplyEnabling();
+    UpdateDeadPixelControls(); // no photo yet: the list button stays hidden
 }
 
 void TFMain::ReadSettings()
