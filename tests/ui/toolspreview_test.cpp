@@ -250,3 +250,68 @@ TEST(MotionBlurPanel, MouseAndWheelMapToCells)
 }
 
 } // namespace
+
+namespace {
+
+// The engine's window seam answered by the tools preview for its own values, as the main window does.
+class WindowSeam : public enginetest::FakeEngineUi {
+public:
+    ui::TFToolsPreview* window = nullptr;
+    int NoiseSliderPosition(engine::NoiseSlider s) const override { return window->NoiseSliderPosition(s); }
+    int ToolsCropColumn() const override { return window->CropColumn(); }
+    int ToolsCropRow() const override { return window->CropRow(); }
+    int ToolsZoomPercent() const override { return window->ZoomPercent(); }
+    int ToolsGammaIndex() const override { return window->GammaIndex(); }
+    bool ToolsPreviewPrecooked() const override { return window->Precooked(); }
+    engine::DeblurSettings DeblurValues() const override { return window->DeblurValues(); }
+    engine::MotionBlurGrid& BlurKernel() override { return window->BlurKernel(); }
+};
+
+// Over the real driver: the crop is the preview run's, the navigation picture stays the kept
+// result's after runs, and after "apply" a conversion gives what one with the same settings
+// given directly gives.
+TEST(ToolsPreviewDriver, PreviewRunsLeaveTheKeptResultAndApplyConvertsWithTheSliders)
+{
+    const std::string sample = fixtures::SamplePath("d200-grbg.dng");
+    WindowSeam seam;
+    engine::DNGConvert convert(seam);
+    ui::DriverToolsPreviewEngine engine(convert, seam, [&](int v) { seam.brightness = v; },
+                                        [&](int v) { seam.contrast = v; });
+    ui::TFToolsPreview window(engine, seam.boxes);
+    seam.window = &window;
+    ASSERT_EQ(convert.OpenAndIdentify(sample, "d200-grbg.dng"), 1);
+    ASSERT_TRUE(convert.fResultReady);
+    const int width = convert.fResultCopy->Width() / 4 * 4, height = convert.fResultCopy->Height();
+
+    Ui::TFToolsPreview& f = window.Form();
+    window.SetCropPoint(300, 200);
+    window.show();
+    EXPECT_EQ(window.NavigationPicture().Width(), width);
+    f.tbNoiseRegular->setValue(20);
+    f.tbNoiseDetail->setValue(60);
+    window.UpdatePreview();
+    EXPECT_EQ(window.CropPicture().Width(), 512);
+    EXPECT_EQ(window.CropPicture().Height(), 368);
+    f.cbGamma->setCurrentIndex(1); // drawn again: from the kept result, not from the crop
+    EXPECT_EQ(window.NavigationPicture().Width(), width);
+    EXPECT_EQ(window.NavigationPicture().Height(), height);
+    f.sbCooked->click();
+    EXPECT_EQ(window.NavigationPicture().Width(), width);
+    EXPECT_EQ(window.NavigationPicture().Format(), platform::PixelFormat::k24Bit);
+
+    f.btApply->click();
+    EXPECT_EQ(window.result(), ui::TFToolsPreview::kResultApply);
+    ASSERT_EQ(convert.OpenAndIdentify(sample, "d200-grbg.dng"), 1);
+    enginetest::FakeEngineUi direct;
+    direct.noise = {{engine::NoiseSlider::kRegularResult, 20}, {engine::NoiseSlider::kDetail, 60},
+                    {engine::NoiseSlider::kBalance, 100}};
+    engine::DNGConvert headless(direct);
+    ASSERT_EQ(headless.OpenAndIdentify(sample, "d200-grbg.dng"), 1);
+    const dng::Image& a = *convert.fResultCopy;
+    const dng::Image& b = *headless.fResultCopy;
+    ASSERT_EQ(a.Width(), b.Width());
+    for (int32_t y = 0; y < a.Height(); ++y)
+        ASSERT_EQ(std::memcmp(a.Row16(y), b.Row16(y), size_t(a.Width()) * 2), 0) << y;
+}
+
+} // namespace
