@@ -134,14 +134,7 @@ TFToolsPreview::TFToolsPreview(ToolsPreviewEngine& engine, platform::MessageBoxS
         f.tbMasking,     f.tbDark,        f.tbBright};
     for (TTrackBarMouse* s : changing)
         connect(s, &QSlider::valueChanged, this, [this, s] { SliderChange(s); });
-    for (TTrackBarMouse* s : changing)
-        s->setProperty("deblur", s == f.tbFocusRadius || s == f.tbLowPass || s == f.tbMasking || s == f.tbDark ||
-                                     s == f.tbBright);
-    for (TTrackBarMouse* s : std::initializer_list<TTrackBarMouse*>(changing)) {
-        connect(s, &TTrackBarMouse::OnSliderDown, this, &TFToolsPreview::SliderMouseDown);
-        connect(s, &TTrackBarMouse::OnSliderUp, this, &TFToolsPreview::SliderMouseUp);
-    }
-    for (TTrackBarMouse* s : {f.tbBrightness, f.tbContrast}) {
+    for (TTrackBarMouse* s : findChildren<TTrackBarMouse*>()) {
         connect(s, &TTrackBarMouse::OnSliderDown, this, &TFToolsPreview::SliderMouseDown);
         connect(s, &TTrackBarMouse::OnSliderUp, this, &TFToolsPreview::SliderMouseUp);
     }
@@ -331,11 +324,10 @@ void TFToolsPreview::FormShow()
 
 // --- Sliders ---
 
-void TFToolsPreview::SliderMouseDown(TTrackBarMouse* sender)
+void TFToolsPreview::SliderMouseDown(TTrackBarMouse*)
 {
     const bool deblurTab = fUi->pcMain->currentWidget() == fUi->tabDeblur;
-    const bool deblurSlider = sender->property("deblur").toBool();
-    if (fNoiseActive && !deblurTab && !deblurSlider)
+    if (fNoiseActive && !deblurTab)
         fUi->shNR->SetColors(ColorOfTColor(kOrange), ColorOfTColor(kYellow));
     if (fDeblurActive && deblurTab)
         fUi->shDB->SetColors(ColorOfTColor(kOrange), ColorOfTColor(kYellow));
