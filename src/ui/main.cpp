@@ -13,6 +13,8 @@
 #include "ui/explorer.h"
 #include "ui/logic/tools_crop.h"
 #include "ui/tcolor.h"
+#include "ui/tools_preview_engine.h"
+#include "ui/toolspreview.h"
 #include "ui/logic/crop_geometry.h"
 #include "ui/logic/folder_write_test.h"
 #include "ui/logic/main_enabling.h"
@@ -87,6 +89,10 @@ TFMain::TFMain(const TFMainServices& services, QWidget* parent)
     connect(fUpdateCheck, &UpdateCheck::finished, this, &TFMain::ApplyEnabling);
     fProgressControl = std::make_unique<QtProgressBarControl>(fUi->pbStatus);
     fStatusControl = std::make_unique<QtLabelControl>(fUi->lbStatus);
+    fToolsEngine = std::make_unique<DriverToolsPreviewEngine>(
+        fConvert, *this, [this](int v) { fUi->tbBrightness->setValue(v); },
+        [this](int v) { fUi->tbContrast->setValue(v); });
+    fToolsPreview = std::make_unique<TFToolsPreview>(*fToolsEngine, *fBoxes, this);
 
     fBrightness = fUi->tbBrightness->value();
     fContrast = fUi->tbContrast->value();
@@ -667,9 +673,6 @@ void TFMain::ApplyEnabling()
     in.settingsChanged = fSettingsChanged;
     const ControlStates s = ComputeEnabling(in);
 
-    // The tools preview window is not part of this version: its buttons stay off.
-    constexpr bool kToolWindows = false;
-
     if (fExplorer)
         fExplorer->setEnabled(s.explorer);
     fUi->cbFixDeadPixels->setEnabled(s.fixDeadPixels && fDeadPixelsListed);
@@ -704,8 +707,8 @@ void TFMain::ApplyEnabling()
     fUi->imgPreview->setEnabled(s.previewMouse);
     // Pixels can only be registered for a photo that names its camera body.
     fUi->btDeadPixels->setEnabled(s.deadPixels && TFDeadPixels::CanRegister(fConvert.fCameraSerial));
-    fUi->btNoisePreview->setEnabled(s.noisePreview && kToolWindows);
-    fUi->btNRReset->setEnabled(s.noiseReset && kToolWindows);
+    fUi->btNoisePreview->setEnabled(s.noisePreview);
+    fUi->btNRReset->setEnabled(s.noiseReset);
     fUi->btAbout->setEnabled(s.aboutAndUpdate);
     fUi->btUpdate->setEnabled(s.aboutAndUpdate && !fUpdateCheck->Running());
 
@@ -808,10 +811,26 @@ void TFMain::btUpdateClick()
     ApplyEnabling();
 }
 
+// The tools preview on the current result. Its preview runs replace the negative's result by
+// their crop: unless the photo is converted again, the kept result is put back and shown.
 void TFMain::btNoisePreviewClick()
 {
     if (fRunActive || !fConvert.fResultReady)
         return;
+    if (fToolsPreview->NeedsImage())
+        fToolsPreview->SetNoisePreviewImage(fPreviewBitmap);
+    fToolsPreview->SetCropPoint(fClickX, fClickY);
+    fToolsPreview->SetMode(fToolsMode);
+    const int result = fToolsPreview->exec();
+    if (result == TFToolsPreview::kResultApply) {
+        fUi->lbNoiseValuesChanged->hide();
+        btCalculateClick();
+        return;
+    }
+    if (result == TFToolsPreview::kResultKeep && fToolsPreview->ChangesKept())
+        fUi->lbNoiseValuesChanged->show();
+    fConvert.RestoreStage2Image();
+    cbGammaChange();
 }
 
 void TFMain::btNRResetClick()
@@ -1127,13 +1146,20 @@ std::vector<engine::PixelPoint> TFMain::LoadDeadPixels(const std::string& serial
     return points;
 }
 
-int TFMain::NoiseSliderPosition(engine::NoiseSlider slider) const
+int TFMain::NoiseSliderPosition(engine::NoiseSlider slider) const { return fToolsPreview->NoiseSliderPosition(slider); }
+int TFMain::ToolsCropColumn() const { return fToolsPreview->CropColumn(); }
+int TFMain::ToolsCropRow() const { return fToolsPreview->CropRow(); }
+int TFMain::ToolsZoomPercent() const { return fToolsPreview->ZoomPercent(); }
+int TFMain::ToolsGammaIndex() const { return fToolsPreview->GammaIndex(); }
+bool TFMain::ToolsPreviewPrecooked() const { return fToolsPreview->Precooked(); }
+void TFMain::ResetToolsPreviewImages() { fToolsPreview->ResetPreviewImages(); }
+void TFMain::ResetToolsPreviewSliders() { fToolsPreview->ResetSliders(); }
+void TFMain::SetDeblurSliderMaxima(int masking, int localization)
 {
-    switch (slider) {
-    case engine::NoiseSlider::kDetail: return 50;
-    case engine::NoiseSlider::kBalance: return 100;
-    default: return 0;
-    }
+    fToolsPreview->SetDeblurSliderMaxima(masking, localization);
 }
+engine::DeblurSettings TFMain::DeblurValues() const { return fToolsPreview->DeblurValues(); }
+engine::MotionBlurGrid& TFMain::BlurKernel() { return fToolsPreview->BlurKernel(); }
+void TFMain::RefreshBlurKernel() { fToolsPreview->RefreshBlurKernel(); }
 
 } // namespace ui

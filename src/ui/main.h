@@ -29,6 +29,8 @@ class TFDeadPixels;
 class TFGradient;
 class UpdateCheck;
 class UrlOpener;
+class DriverToolsPreviewEngine;
+class TFToolsPreview;
 
 // What the main window is given; null or empty: the real ones.
 struct TFMainServices {
@@ -49,6 +51,7 @@ public:
     void LoadPluginPhoto();
 
     engine::DNGConvert& Converter() { return fConvert; }
+    TFToolsPreview& ToolsPreview() { return *fToolsPreview; }
     bool RunActive() const { return fRunActive; }
     bool ResultUnsaved() const { return fResultUnsaved; }
     // Top-left corner of the 100% crop in the result preview's pixels.
@@ -98,20 +101,19 @@ public:
     platform::LabelControl& StatusLabel() override { return *fStatusControl; }
     void ProcessMessages() override;
     platform::MessageBoxService& MessageBoxes() override { return *fBoxes; }
-    // Until the tools preview and the gradient dialog exist, their settings are the defaults.
+    // The tools preview's values and the kernel editor, answered by the tools preview.
     int NoiseSliderPosition(engine::NoiseSlider slider) const override;
-    int ToolsCropColumn() const override { return 0; }
-    int ToolsCropRow() const override { return 0; }
-    int ToolsZoomPercent() const override { return 100; }
-    int ToolsGammaIndex() const override { return 0; }
-    bool ToolsPreviewPrecooked() const override { return true; }
-    void ResetToolsPreviewImages() override {}
-    void ResetToolsPreviewSliders() override {}
-    void SetDeblurSliderMaxima(int, int) override {}
-    engine::DeblurSettings DeblurValues() const override { return {}; }
-    // The kernel editor's model; the editor itself comes with the tools preview.
-    engine::MotionBlurGrid& BlurKernel() override { return fBlurKernel; }
-    void RefreshBlurKernel() override {}
+    int ToolsCropColumn() const override;
+    int ToolsCropRow() const override;
+    int ToolsZoomPercent() const override;
+    int ToolsGammaIndex() const override;
+    bool ToolsPreviewPrecooked() const override;
+    void ResetToolsPreviewImages() override;
+    void ResetToolsPreviewSliders() override;
+    void SetDeblurSliderMaxima(int masking, int localization) override;
+    engine::DeblurSettings DeblurValues() const override;
+    engine::MotionBlurGrid& BlurKernel() override;
+    void RefreshBlurKernel() override;
     bool BoostStrength() const override;
     int GradientDirection() const override;
     int GradientPercent() const override;
@@ -205,8 +207,9 @@ private:
     UpdateCheck* fUpdateCheck = nullptr; // child object
     bool fDeadPixelsListed = false;      // the open photo's body has registered pixels
     platform::Bitmap fPreviewBitmap;
-    engine::MotionBlurGrid fBlurKernel;
     engine::DNGConvert fConvert;
+    std::unique_ptr<DriverToolsPreviewEngine> fToolsEngine;
+    std::unique_ptr<TFToolsPreview> fToolsPreview;
 
     // The photo open now and the selection it came from.
     QString fPhotoPath;

@@ -817,7 +817,7 @@ void TFToolsPreview::reject()
     if (Changed()) {
         const platform::MessageResult answer = fMessages.Show(
             {"Values have changed and will be lost if you close this window.\n\nClosing window: are you sure?",
-             "Values changed...", platform::MessageIcon::kQuestion, platform::MessageButtons::kYesNo, true});
+             "Values changed...", platform::MessageIcon::kQuestion, platform::MessageButtons::kYesNo, true, true});
         if (answer != platform::MessageResult::kYes)
             return;
         RestoreSnapshot();

@@ -307,3 +307,43 @@ TEST_F(MainWindow, PluginPhotoThatDoesNotExistIsReportedAsNotFound)
     EXPECT_FALSE(Find("gbExport")->isVisible());
     EXPECT_FALSE(Find("btCalculate")->isEnabled());
 }
+
+#include "ui/toolspreview.h"
+#include "ui_toolspreview.h"
+
+namespace {
+
+// The tools preview on the result: the engine reads its sliders through the main window; after
+// "keep" the kept result is the negative's again and the note shows; "apply" converts again.
+TEST_F(MainWindow, ToolsPreviewOnTheResultThenKeepOrApply)
+{
+    Photo("a.dng");
+    Open();
+    Select({"a.dng"});
+    Click("btCalculate");
+    ASSERT_TRUE(Find("btNoisePreview")->isEnabled());
+    const int32_t width = window->Converter().fResultCopy->Width();
+    ui::TFToolsPreview& tools = window->ToolsPreview();
+    Ui::TFToolsPreview& f = tools.Form();
+    QTimer::singleShot(0, window.get(), [&] {
+        f.tbNoiseRegular->setValue(20);
+        tools.UpdatePreview();
+        EXPECT_EQ(window->NoiseSliderPosition(engine::NoiseSlider::kRegularResult), 20);
+        f.btCloseKeep->click();
+    });
+    Click("btNoisePreview");
+    EXPECT_EQ(tools.result(), ui::TFToolsPreview::kResultKeep);
+    EXPECT_FALSE(Find("lbNoiseValuesChanged")->isHidden());
+    EXPECT_EQ(window->Converter().fNegative->Stage2Image()->Width(), width);
+
+    QTimer::singleShot(0, window.get(), [&] {
+        f.tbNoiseRegular->setValue(30);
+        f.btApply->click();
+    });
+    Click("btNoisePreview");
+    EXPECT_TRUE(Find("lbNoiseValuesChanged")->isHidden());
+    EXPECT_EQ(Status(), "Done...");
+    EXPECT_EQ(window->NoiseSliderPosition(engine::NoiseSlider::kRegularResult), 30);
+}
+
+} // namespace
