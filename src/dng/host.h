@@ -5,7 +5,9 @@
 #include "image.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace dng {
 
@@ -35,10 +37,20 @@ public:
     // Brings the three sizes into order: minimum <= preferred <= maximum, where set.
     void ValidateSizes();
 
+    // Called by long readers between blocks of work (each strip or tile of the raw image), so that
+    // a window can handle its events meanwhile; empty: nothing is called.
+    void SetBetweenBlocks(std::function<void()> hook) { fBetweenBlocks = std::move(hook); }
+    void BetweenBlocks() const
+    {
+        if (fBetweenBlocks)
+            fBetweenBlocks();
+    }
+
 private:
     uint32_t fPreferredSize = 0;
     uint32_t fMinimumSize = 0;
     uint32_t fMaximumSize = 0;
+    std::function<void()> fBetweenBlocks;
 };
 
 } // namespace dng

@@ -633,7 +633,22 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         fNegative->fDeadPixels.clear();
         if (fNegative->fFixDeadPixels && !fInfo.Exif().cameraSerialNumber.empty())
             fNegative->fDeadPixels = fUi.LoadDeadPixels(fInfo.Exif().cameraSerialNumber);
-        StageRawData(previewOnly);
+        // Reading a large photo and the steps between the passes take a tenth of a second or
+        // more each: a full run lets the window handle its events between the raw image's tiles
+        // and between those steps too.
+        const auto pumpInFullRun = [&] {
+            if (!previewOnly)
+                fUi.ProcessMessages();
+        };
+        {
+            struct HookScope {
+                dng::Host& host;
+                ~HookScope() { host.SetBetweenBlocks(nullptr); }
+            } scope{fHost};
+            fHost.SetBetweenBlocks(pumpInFullRun);
+            StageRawData(previewOnly);
+        }
+        pumpInFullRun();
         if (!previewOnly)
             fUi.ClearResultPreview();
         fProgress.ResetSteps();
@@ -647,6 +662,7 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         if (Checkpoint())
             return kResultStopped;
         FinaliseConversion();
+        pumpInFullRun();
 
         // 8. A preview run ends here.
         if (previewOnly)
@@ -659,9 +675,11 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         // 10. The result on screen, unless several files are converted.
         if (!fUi.BatchRunning())
             ShowResultPreview();
+        pumpInFullRun();
 
         // 11 to 13. Metadata, then name and write.
         PrepareOutputMetadata();
+        pumpInFullRun();
         fUi.SetResultUnsaved();
         return NameAndWrite();
     } catch (const PassNotAvailable& e) {

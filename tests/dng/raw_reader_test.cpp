@@ -187,3 +187,22 @@ TEST(Negative, CropOutsideTheActiveAreaIsBroughtInside)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RawReader, TheHostHearsFromTheReaderBetweenStrips)
+{
+    fixtures::DngSpec spec;
+    spec.width = 64;
+    spec.height = 40;
+    spec.rowsPerStrip = 16; // three strips
+    const fixtures::DngFixture fx = fixtures::MakeDng(spec);
+    dng::MemoryStream stream(fx.bytes);
+    dng::Host host;
+    int calls = 0;
+    host.SetBetweenBlocks([&] { ++calls; });
+    ReadAll(host, stream);
+    EXPECT_EQ(calls, 2);
+}
+
+} // namespace
