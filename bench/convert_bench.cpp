@@ -79,6 +79,7 @@ struct Options {
     std::string g1g2 = "1000";
     std::map<engine::NoiseSlider, int> noise;
     engine::DeblurSettings deblur;
+    std::string kernel; // line:COL,ROW | disc:R | cells:C,R;C,R...
     bool compareLibRaw = false;
 };
 
@@ -160,8 +161,36 @@ int Usage()
     std::fprintf(stderr,
                  "usage: convert_bench IN.dng OUTDIR [--method N] [--strength P] [--half] [--kelvin K]\n"
                  "       [--fix-dead-pixels] [--bayer-stripped] [--g1g2 N|auto]\n"
-                 "       [--noise green,red,blue,regular,redresult,blueresult,detail,balance] [--libraw]\n");
+                 "       [--noise green,red,blue,regular,redresult,blueresult,detail,balance]\n"
+                 "       [--kernel line:COL,ROW|disc:R|cells:C,R;C,R...] [--deblur P,DARK,BRIGHT,MASK] [--libraw]\n");
     return 2;
+}
+
+// Draws the blur kernel as the editor would: a line through the centre from a clicked cell, a
+// focus disc of radius R at the centre, or free-grid clicks on the listed cells.
+bool DrawKernel(engine::MotionBlurGrid& grid, const std::string& spec)
+{
+    const size_t colon = spec.find(':');
+    const std::string kind = spec.substr(0, colon), args = colon == std::string::npos ? "" : spec.substr(colon + 1);
+    int a = 0, b = 0;
+    if (kind == "line" && std::sscanf(args.c_str(), "%d,%d", &a, &b) == 2) {
+        grid.SetLineKind(engine::MotionBlurGrid::kLineThroughCentre);
+        grid.CellClick(a, b);
+    } else if (kind == "disc" && std::sscanf(args.c_str(), "%d", &a) == 1) {
+        grid.SetRadius(a);
+        grid.SetMode(engine::MotionBlurGrid::kFocusDisc);
+    } else if (kind == "cells") {
+        for (size_t at = 0; at < args.size();) {
+            if (std::sscanf(args.c_str() + at, "%d,%d", &a, &b) != 2)
+                return false;
+            grid.CellClick(a, b);
+            const size_t semicolon = args.find(';', at);
+            at = semicolon == std::string::npos ? args.size() : semicolon + 1;
+        }
+    } else {
+        return false;
+    }
+    return grid.AnyCellSet();
 }
 
 // dcraw_emu -q 1 -4 -T on a copy of the file in the output folder (its TIFF goes beside it).
@@ -224,6 +253,13 @@ int main(int argc, char** argv)
                         &values[4], &values[5], &values[6], &values[7]);
             for (int k = 0; k < 8; ++k)
                 o.noise[static_cast<engine::NoiseSlider>(k)] = values[k];
+        } else if (a == "--kernel") {
+            o.kernel = next();
+        } else if (a == "--deblur") {
+            engine::DeblurSettings& d = o.deblur;
+            if (std::sscanf(next().c_str(), "%d,%d,%d,%d", &d.lowPassExponent, &d.darkLimit, &d.brightLimit,
+                            &d.maskThreshold) != 4)
+                return Usage();
         } else if (a == "--libraw")
             o.compareLibRaw = true;
         else
@@ -233,6 +269,8 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(o.outDir, ec);
 
     ConsoleUi ui(o);
+    if (!o.kernel.empty() && !DrawKernel(ui.BlurKernel(), o.kernel))
+        return Usage();
     engine::DNGConvert convert(ui);
     convert.fMethod = o.method;
     convert.fStrengthRed = convert.fStrengthBlue = o.strength;

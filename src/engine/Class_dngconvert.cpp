@@ -243,13 +243,6 @@ void DNGConvert::StageRawData(bool previewOnly)
         fNegative->ExpandSquareLaw();
 }
 
-// A pass of a method that this version does not have yet: the run ends with a message that
-// says so, never with a made-up result.
-class PassNotAvailable : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 void DNGConvert::Tell(const std::string& caption, const std::string& text, platform::MessageIcon icon)
 {
     fUi.MessageBoxes().Show({text, caption, icon, platform::MessageButtons::kOk, true});
@@ -263,10 +256,23 @@ void DNGConvert::RegularPass(bool half)
         fNegative->InterpolateRegular(&fProgress);
 }
 
-void DNGConvert::DeblurStep(double /*gain*/)
+void DNGConvert::DeblurStep(double gain)
 {
-    if (fUi.BlurKernel().AnyCellSet())
-        throw PassNotAvailable("Deblurring");
+    MotionBlurGrid& kernel = fUi.BlurKernel();
+    if (!kernel.AnyCellSet() || !fNegative || !fNegative->fMonoImage)
+        return;
+    // The deblur tab's values as they stand now, not as a slider handler last left them.
+    const DeblurSettings s = fUi.DeblurValues();
+    fDeblur.SetParameters(s.lowPassExponent);
+    fDeblur.SetArea(s.darkLimit, s.darkLimitMaximum, s.brightLimit, s.brightLimitMaximum);
+    fDeblur.fMaskThreshold = s.maskThreshold;
+    const auto* lin = fNegative->GetLinearizationInfo();
+    const int32_t white = static_cast<int32_t>(lin ? lin->fWhiteLevel[0] : 65535.0);
+    fDeblur.Deblur(*fNegative->fMonoImage, white, gain, &fProgress, kernel, [this] {
+        fUi.ProcessMessages();
+        return fCancelRequest || fNegative->fCancelRequested;
+    });
+    fUi.RefreshBlurKernel();
 }
 
 void DNGConvert::ChannelPass(bool half, bool blueChannel)
@@ -682,11 +688,6 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         pumpInFullRun();
         fUi.SetResultUnsaved();
         return NameAndWrite();
-    } catch (const PassNotAvailable& e) {
-        fResultReady = false;
-        Tell("Not available", std::string(e.what()) + " is not available in this version of Velloray.\n\nNothing was converted.",
-             platform::MessageIcon::kInformation);
-        return kResultStopped;
     } catch (const dng::Error& e) {
         fResultReady = false;
         if (e.Code() == dng::kErrorWriteFile) {

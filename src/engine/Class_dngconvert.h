@@ -3,6 +3,7 @@
 // settings of the next conversion and the progress reporter. Created once by the main window.
 #pragma once
 
+#include "Class_fft.h"
 #include "Class_vrel_host.h"
 #include "Class_vrel_render.h"
 #include "engine_ui.h"
@@ -118,6 +119,7 @@ private:
     EngineUi& fUi;
     // The threads of the passes, made once (VELLORAY_THREADS=1: the calling thread alone).
     std::unique_ptr<WorkerPool> fPool;
+    ClassFFT fDeblur;
     int32_t fRawDecodes = 0;
     int32_t fCookedGamma = -1;
 };

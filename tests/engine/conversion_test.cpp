@@ -331,24 +331,12 @@ TEST_F(Conversion, FiltersMoveARedPatchTheWayTheirColourSays)
     EXPECT_LT(blue, regular * 0.8);
 }
 
-TEST_F(Conversion, PassesNotYetAvailableSaySoAndPreviewRunsDrawOnlyAfterSuccess)
+TEST_F(Conversion, PreviewRunsDrawTheCropAndLeaveTheKeptResultAlone)
 {
     const std::string src = SampleSource("d200-grbg.dng");
-    ui.kernel.ClickCentre(); // a drawn blur kernel: deblurring is not in this version
     engine::DNGConvert convert(ui);
-    ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
-    ASSERT_EQ(ui.boxes.shown.size(), 1u);
-    EXPECT_EQ(ui.boxes.shown[0].caption, "Not available");
-    EXPECT_FALSE(convert.fResultReady);
-    EXPECT_TRUE(Written().empty());
-
-    // A tools-preview run that cannot complete draws nothing.
     platform::Bitmap picture;
-    convert.NoiseReductionPreview(picture, 0, 0, 0, 0, 100);
-    EXPECT_TRUE(picture.IsEmpty());
 
-    // One that completes draws the crop, and the kept result and its flag are left alone.
-    ui.kernel.Clear(false);
     ui.autoSave = false;
     ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
     ASSERT_TRUE(convert.fResultReady);
@@ -360,6 +348,7 @@ TEST_F(Conversion, PassesNotYetAvailableSaySoAndPreviewRunsDrawOnlyAfterSuccess)
     EXPECT_EQ(convert.fResultCopy->Row16(10)[10], kept);
     convert.RestoreStage2Image();
     EXPECT_EQ(convert.fNegative->Stage2Image()->Width(), 1600);
+
     // A save over the photo it was made from is refused, whatever the path's spelling.
     const auto before = fs::file_size(src);
     EXPECT_THROW(convert.WriteMonochromeDng((fs::path(src).parent_path() / "." / fs::path(src).filename()).string()),
@@ -373,6 +362,18 @@ TEST_F(Conversion, PassesNotYetAvailableSaySoAndPreviewRunsDrawOnlyAfterSuccess)
     EXPECT_FALSE(convert.fResultReady);
     EXPECT_THROW(convert.WriteMonochromeDng((dir / "stale.dng").string()), dng::Error);
     EXPECT_FALSE(fs::exists(dir / "stale.dng"));
+}
+
+TEST_F(Conversion, CancelledPreviewRunDrawsNothing)
+{
+    const std::string src = SampleSource("d200-grbg.dng");
+    engine::DNGConvert convert(ui);
+    ui.autoSave = false;
+    ASSERT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
+    ui.onPump = [&] { convert.fCancelRequest = true; };
+    platform::Bitmap cancelled;
+    convert.NoiseReductionPreview(cancelled, 0, 0, 0, 0, 100);
+    EXPECT_TRUE(cancelled.IsEmpty());
 }
 
 TEST_F(Conversion, CookedPreviewUsesTheChosenGammaAndIsCached)

@@ -1,5 +1,5 @@
-// Every colour sample converted with "Regular", full size and 50%, and the written file read back
-// by our reader, by LibRaw and by exiftool.
+// Every colour sample converted with every method, full size and 50%, deblurred with a line or a
+// focus-disc kernel, and the written file read back by our reader, by LibRaw and by exiftool.
 #include "engine/Class_dngconvert.h"
 #include "fake_engine_ui.h"
 #include "fixtures/samples.h"
@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -28,6 +29,7 @@ struct Case {
     int method = 0;             // 0 "Regular" ... 5 "RGB - Blue"
     int strength = 19;          // slider position
     bool bayerStripped = false; // "No interpolation [only for modified cameras]"
+    enum Kernel { kNone, kLine, kDisc } kernel = kNone;
 };
 
 class SampleConversion : public testing::TestWithParam<Case> {};
@@ -60,12 +62,22 @@ TEST_P(SampleConversion, WrittenFileIsReadByEveryReader)
     ui.method = c.method;
     ui.strength = c.strength;
     ui.bayerStripped = c.bayerStripped;
+    if (c.kernel == Case::kLine) {
+        ui.kernel.SetLineKind(engine::MotionBlurGrid::kLineThroughCentre);
+        ui.kernel.CellClick(54, 52);
+    } else if (c.kernel == Case::kDisc) {
+        ui.kernel.SetRadius(2);
+        ui.kernel.SetMode(engine::MotionBlurGrid::kFocusDisc);
+    }
+    ui.deblur = {20, 100, 400, 300, 400, 50};
     engine::DNGConvert convert(ui);
     convert.fMethod = c.method;
     convert.fStrengthRed = convert.fStrengthBlue = c.strength;
     ASSERT_EQ(convert.OpenAndIdentify(fixtures::SamplePath(c.file), c.file), 1);
     ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
     ASSERT_FALSE(convert.fWrittenPath.empty());
+    const auto& texts = ui.status.history;
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Deblurring..."), c.kernel == Case::kNone ? 0 : 1);
     const dng::Image& result = *convert.fNegative->Stage1Image();
 
     // Our reader: one LinearRaw plane holding the result.
@@ -112,7 +124,8 @@ TEST_P(SampleConversion, WrittenFileIsReadByEveryReader)
 }
 
 // Every colour sample with every method (full and 50%, the raw methods at full and partial
-// strength), and the conversion for cameras without colour filters.
+// strength), each deblurred with a line and a disc (one at full size, the other at 50%), and the
+// conversion for cameras without colour filters.
 std::vector<Case> AllCases()
 {
     const char* files[] = {"m9-16bit-rggb.dng", "m9-8bit-squarelaw.dng", "d800-3000x2000.dng", "5d3-2400x1600.dng",
@@ -121,11 +134,14 @@ std::vector<Case> AllCases()
     std::vector<Case> cases;
     for (const char* file : files) {
         for (bool half : {false, true}) {
+            const size_t first = cases.size();
             cases.push_back({file, half, 0});
             cases.push_back({file, half, 1, half ? 19 : 7});
             cases.push_back({file, half, 2, half ? 7 : 19});
             for (int method : {3, 4, 5})
                 cases.push_back({file, half, method, 9});
+            for (size_t i = first; i < cases.size(); ++i)
+                cases[i].kernel = (cases[i].method + half) % 2 ? Case::kDisc : Case::kLine;
         }
         cases.push_back({file, false, 0, 19, true});
     }
@@ -138,8 +154,10 @@ INSTANTIATE_TEST_SUITE_P(Samples, SampleConversion, testing::ValuesIn(AllCases()
                              for (char& ch : n)
                                  if (!isalnum(static_cast<unsigned char>(ch)))
                                      ch = '_';
+                             const Case::Kernel k = info.param.kernel;
                              return n + (info.param.half ? "_half_m" : "_full_m") + std::to_string(info.param.method) +
-                                    (info.param.bayerStripped ? "_stripped" : "");
+                                    (info.param.bayerStripped ? "_stripped" : "") +
+                                    (k == Case::kLine ? "_line" : k == Case::kDisc ? "_disc" : "");
                          });
 
 } // namespace
