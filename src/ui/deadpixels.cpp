@@ -1,9 +1,9 @@
 #include "ui/deadpixels.h"
 
 #include "platform/dead_pixel_store.h"
+#include "ui/wait_cursor.h"
 #include "ui_deadpixels.h"
 
-#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -24,14 +24,6 @@ QColor ColourOf(StatusColour c)
     }
     return Qt::black;
 }
-
-// The hour-glass cursor for the lifetime of the object.
-struct WaitCursor {
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 bool Contains(const std::vector<platform::DeadPixel>& list, const engine::PixelPoint& p)
 {
