@@ -191,11 +191,11 @@ void DNGConvert::StageRawData(bool previewOnly)
     fNegative->Parse(fHost, *fStream, fInfo);
     fNegative->PostParse(fHost, *fStream, fInfo);
 
-    fNegative->ReleaseStage1();
     fNegative->ReleaseStage2();
 
     const bool half = fUi.HalfSizeRun();
     if (!fSavedRaw) {
+        fNegative->ReleaseStage1();
         fNegative->ReadStage1Image(fHost, *fStream, fInfo);
         ++fRawDecodes;
         fNegative->ValidateRawImageDigest(fHost);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -174,8 +175,17 @@ void VrelNegative::RestoreMonoCopy3()
     fMonoImage = TakeImage(fMonoCopy3, "third monochrome copy");
 }
 
+// A stage-1 image of the same shape is overwritten in place: its memory is in use already, where a
+// new image's would first have to be cleared by the system.
 void VrelNegative::SetStage1Image(const dng::Image& image)
 {
+    dng::Image* old = fStage1Image.get();
+    if (old && old->Width() == image.Width() && old->Height() == image.Height() && old->Planes() == image.Planes() &&
+        old->Type() == image.Type()) {
+        std::memcpy(old->Data(), image.Data(), image.PlaneBytes() * image.Planes());
+        return;
+    }
+    fStage1Image.reset();
     fStage1Image = image.Clone();
 }
 

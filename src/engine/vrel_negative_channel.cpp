@@ -586,8 +586,10 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
             return;
     }
 
-    rows = RowTable();
-
+    // The noise reduction's own buffers need the room of the row table.
+    const bool denoise = blueChannel ? fNoiseBlue > 0 : fNoiseRed > 0;
+    if (denoise)
+        rows = RowTable();
     if (!blueChannel && fNoiseRed > 0) {
         SetStatus(progress, "Applying noise reduction: red result...");
         WaveletDenoise(stage1, fNoiseRed, fNoiseDetail, fNoiseBalance, 0, progress);
@@ -596,7 +598,7 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
         SetStatus(progress, "Applying noise reduction: blue result...");
         WaveletDenoise(stage1, fNoiseBlue, fNoiseDetail, fNoiseBalance, 0, progress);
     }
-    fMonoImage = stage1.Clone();
+    fMonoImage = std::move(rows).CopyOf(stage1);
 }
 
 } // namespace engine

@@ -402,14 +402,14 @@ void VrelNegative::InterpolateRegular(ProgressReporter* progress)
         }))
         return;
 
-    rows = RowTable();
     ResetBar(progress, h);
 
     if (fNoiseRegular > 0) {
+        rows = RowTable(); // the noise reduction's own buffers need its room
         SetStatus(progress, "Applying noise reduction: regular result...");
         WaveletDenoise(stage1, fNoiseRegular, fNoiseDetail, fNoiseBalance, 0, progress);
     }
-    fMonoImage = stage1.Clone();
+    fMonoImage = std::move(rows).CopyOf(stage1);
 }
 
 void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, ProgressReporter* progress)
