@@ -1,12 +1,12 @@
 #include "ui/explorer.h"
 
 #include "ui/logic/photo_listing.h"
+#include "ui/wait_cursor.h"
 #include "ui_explorer.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QListWidget>
@@ -19,14 +19,6 @@ namespace ui {
 namespace {
 
 constexpr int kPathRole = Qt::UserRole;
-
-// The hourglass while a folder is read, restored on every way out.
-struct WaitCursor {
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 
