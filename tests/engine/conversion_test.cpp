@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -362,6 +363,33 @@ TEST_F(Conversion, PreviewRunsDrawTheCropAndLeaveTheKeptResultAlone)
     EXPECT_FALSE(convert.fResultReady);
     EXPECT_THROW(convert.WriteMonochromeDng((dir / "stale.dng").string()), dng::Error);
     EXPECT_FALSE(fs::exists(dir / "stale.dng"));
+}
+
+TEST_F(Conversion, DrawnKernelDeblursTheResultAndOneWithoutWeightIsSkipped)
+{
+    const std::string src = SampleSource("d200-grbg.dng");
+    engine::DNGConvert convert(ui);
+    ui.autoSave = false;
+    std::unique_ptr<dng::Image> plain;
+    const auto differences = [&] {
+        EXPECT_EQ(convert.OpenAndIdentify(src, "d200-grbg.dng"), 1);
+        if (!plain)
+            plain = convert.fResultCopy->Clone();
+        int n = 0;
+        for (int32_t y = 0; y < plain->Height(); ++y)
+            for (int32_t x = 0; x < plain->Width(); ++x)
+                n += plain->Row16(y)[x] != convert.fResultCopy->Row16(y)[x];
+        return n;
+    };
+    EXPECT_EQ(differences(), 0);
+    ui.kernel.CellClick(1, 50); // set, but outside the cells the kernel uses
+    EXPECT_EQ(differences(), 0);
+    const auto& texts = ui.status.history;
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Deblurring skipped: the blur kernel has no weight"), 1);
+    ui.kernel.SetLineKind(engine::MotionBlurGrid::kLineThroughCentre);
+    ui.kernel.CellClick(54, 50);
+    EXPECT_GT(differences(), 1000);
+    EXPECT_EQ(ui.kernelRefreshes, 2);
 }
 
 TEST_F(Conversion, CancelledPreviewRunDrawsNothing)
