@@ -29,6 +29,37 @@ double LinearizationInfo::MaxBlackLevel(uint32_t plane) const
     return maxPattern + maxH + maxV;
 }
 
+void LinearizationInfo::MoveAreas(int32_t dy, int32_t dx)
+{
+    auto move = [&](Rect& a) { a = Rect(a.t + dy, a.l + dx, a.b + dy, a.r + dx); };
+    move(fActiveArea);
+    for (Rect& m : fMaskedArea)
+        move(m);
+}
+
+void LinearizationInfo::FitMaskedAreas(const Rect& image, size_t maxAreas)
+{
+    const Rect& a = fActiveArea;
+    std::vector<Rect> kept;
+    for (const Rect& area : fMaskedArea) {
+        Rect m = Intersect(area, image);
+        if (!Intersect(m, a).IsEmpty()) {
+            // The parts above, below, left and right of the active area; the largest stays.
+            const Rect parts[4] = {Rect(m.t, m.l, std::min(m.b, a.t), m.r), Rect(std::max(m.t, a.b), m.l, m.b, m.r),
+                                   Rect(m.t, m.l, m.b, std::min(m.r, a.l)), Rect(m.t, std::max(m.l, a.r), m.b, m.r)};
+            m = Rect();
+            for (const Rect& part : parts)
+                if (int64_t(part.W()) * part.H() > int64_t(m.W()) * m.H())
+                    m = part;
+        }
+        const bool overlaps =
+            std::any_of(kept.begin(), kept.end(), [&](const Rect& k) { return !Intersect(k, m).IsEmpty(); });
+        if (!m.IsEmpty() && !overlaps && kept.size() < maxAreas)
+            kept.push_back(m);
+    }
+    fMaskedArea = std::move(kept);
+}
+
 namespace {
 
 inline uint16_t ToStage2(double value, double black, double scale)

@@ -30,6 +30,14 @@ struct LinearizationInfo {
     double BlackLevel(uint32_t row, uint32_t col, uint32_t plane) const;
     // The largest black level of a plane over the pattern and the deltas.
     double MaxBlackLevel(uint32_t plane) const;
+
+    // The active and masked areas moved by dy rows and dx columns, as their pixels moved.
+    void MoveAreas(int32_t dy, int32_t dx);
+    // Makes the masked areas fit an image of the given size and the active area: each is clipped
+    // to the image and, where it overlaps the active area, cut back to its largest part beside
+    // it; one with nothing left, or overlapping one kept before it, is dropped; at most
+    // maxAreas are kept.
+    void FitMaskedAreas(const Rect& image, size_t maxAreas);
 };
 
 } // namespace dng

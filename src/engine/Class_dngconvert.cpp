@@ -3,6 +3,7 @@
 #include "output_naming.h"
 
 #include "dng/error.h"
+#include "dng/ifd_info.h"
 #include "dng/warp_rectilinear.h"
 #include "platform/uuid.h"
 
@@ -62,6 +63,21 @@ void LogFailure(const char* where, const std::string& photo, const std::exceptio
 int32_t RoundNonNegative(double x)
 {
     return x + 0.5 >= 0.0 ? static_cast<int32_t>(std::trunc(x + 0.5)) : 0;
+}
+
+// Fits a crop span [start, start + length) into [0, limit) by moving it by whole pattern steps of
+// two photosites, so that its first photosite keeps its colour (the pattern counts from the
+// active area's origin, which may be odd); it is shortened only when the image is smaller.
+void FitCropSpan(int32_t& start, int32_t& length, int32_t limit)
+{
+    const int32_t parity = start & 1;
+    length = std::clamp(limit - parity, 1, std::max(length, 1));
+    if (start + length > limit)
+        start -= (start + length - limit + 1) & ~1;
+    if (start < 0)
+        start = parity;
+    if (start + length > limit)
+        start = std::max(limit - length, 0);
 }
 
 } // namespace
@@ -226,16 +242,10 @@ void DNGConvert::StageRawData(bool previewOnly)
         int32_t width = static_cast<int32_t>(std::trunc(512 * t));
         int32_t height = static_cast<int32_t>(std::trunc(368 * t));
         // Keep the crop inside the raw image: a crop point near an edge (or a photo smaller than
-        // the crop) must not read outside it. Moving by whole pattern steps keeps the colours.
+        // the crop) must not read outside it.
         const dng::Image& raw = *fNegative->Stage1Image();
-        width = std::min(width, raw.Width());
-        height = std::min(height, raw.Height());
-        if (cropLeft + width > raw.Width())
-            cropLeft = (raw.Width() - width) & ~1;
-        if (cropTop + height > raw.Height())
-            cropTop = (raw.Height() - height) & ~1;
-        cropLeft = std::max(cropLeft, 0);
-        cropTop = std::max(cropTop, 0);
+        FitCropSpan(cropLeft, width, raw.Width());
+        FitCropSpan(cropTop, height, raw.Height());
         fNegative->CropStage1(fHost, cropLeft, cropTop, width, height);
     }
 
@@ -510,6 +520,11 @@ void DNGConvert::PrepareOutputMetadata()
     // changed it since. (The source's pixels were read and their digest checked when the photo
     // was staged; reading them again here would only be replaced at once.)
     fNegative->SynchronizeMetadata();
+    // Masked areas that the passes left outside the result or on its active area (the halving
+    // of a one-row strip, a strip beside an active area cut back to the new width) are clipped or
+    // dropped, so that the file describes its image consistently.
+    if (dng::LinearizationInfo* lin = fNegative->GetLinearizationInfo())
+        lin->FitMaskedAreas(fNegative->Stage1Image()->Bounds(), dng::kMaxMaskedAreas);
 
     if (fCameraCode == 3 && fUi.LeicaTNoCorrection()) {
         fNegative->GetOpcodeList(2).Clear();

@@ -1,5 +1,6 @@
 #include "half_size_geometry.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -29,11 +30,24 @@ void HalveActiveAreaAndCrop(dng::Negative& negative, int32_t halfWidth, int32_t 
 {
     if (dng::LinearizationInfo* lin = negative.GetLinearizationInfo())
         lin->fActiveArea = dng::Rect(lin->fActiveArea.t / 2, lin->fActiveArea.l / 2, halfHeight, halfWidth);
-    const dng::URational sizeH = cropWidth == CropWidthHalving::kRound
+    dng::URational sizeH = cropWidth == CropWidthHalving::kRound
                                      ? dng::URational(uint32_t(negative.DefaultCropSizeH().As_real64() * 0.5 + 0.5), 1)
                                      : Halved(negative.DefaultCropSizeH());
-    negative.SetDefaultCropOrigin(Halved(negative.DefaultCropOriginH()), Halved(negative.DefaultCropOriginV()));
-    negative.SetDefaultCropSize(sizeH, Halved(negative.DefaultCropSizeV()));
+    const dng::URational originH = Halved(negative.DefaultCropOriginH());
+    const dng::URational originV = Halved(negative.DefaultCropOriginV());
+    dng::URational sizeV = Halved(negative.DefaultCropSizeV());
+    // The crop stays inside the halved active area: a rounded width, or an active area cut back
+    // to an even size, would otherwise reach one past it.
+    if (const dng::LinearizationInfo* lin = negative.GetLinearizationInfo()) {
+        auto fit = [](dng::URational size, dng::URational origin, int32_t extent) {
+            const double room = std::max(0.0, extent - origin.As_real64());
+            return size.As_real64() > room ? dng::URational(uint32_t(room), 1) : size;
+        };
+        sizeH = fit(sizeH, originH, lin->fActiveArea.W());
+        sizeV = fit(sizeV, originV, lin->fActiveArea.H());
+    }
+    negative.SetDefaultCropOrigin(originH, originV);
+    negative.SetDefaultCropSize(sizeH, sizeV);
 }
 
 void HalveMaskedAreasAndDeltas(dng::Negative& negative, dng::Info& info)

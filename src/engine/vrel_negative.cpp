@@ -1,6 +1,7 @@
 #include "vrel_negative.h"
 
 #include "dng/error.h"
+#include "dng/ifd_info.h"
 #include "dng/temperature.h"
 
 #include <algorithm>
@@ -196,6 +197,8 @@ void VrelNegative::RestoreStage2Image(const dng::Image& image)
 
 // The colour pattern is given from the active-area origin. When that origin is odd the image
 // moves up and / or left by one, so that stage-1 coordinates have the pattern's parity.
+// The colour pattern is given from the active-area origin. When that origin is odd the image
+// moves up and / or left by one, so that stage-1 coordinates have the pattern's parity.
 void VrelNegative::AlignStage1ToPattern(dng::Host& host)
 {
     const dng::LinearizationInfo* lin = GetLinearizationInfo();
@@ -218,13 +221,14 @@ void VrelNegative::AlignStage1ToPattern(dng::Host& host)
             ShiftPlane<uint8_t>(src.ConstView8Of(p), dst->View8Of(p), sx, sy);
     }
     fStage1Image = std::move(dst);
-    // The active area moves with its pixels, so that stage 2 and a written file still describe
-    // the same part of the scene (only the copied last row or column is new).
+    // Everything given in stage-1 coordinates moves with the pixels, so that stage 2 and a written
+    // file still describe the same part of the scene (only the copied last row or column is new):
+    // the active area and the masked areas (the black deltas and the black pattern count from the
+    // active area's origin and so move with it). A masked area moved out of the image, or onto
+    // the active area, is cut back or dropped.
     dng::LinearizationInfo& area = *GetLinearizationInfo();
-    area.fActiveArea.t -= sy;
-    area.fActiveArea.b -= sy;
-    area.fActiveArea.l -= sx;
-    area.fActiveArea.r -= sx;
+    area.MoveAreas(-sy, -sx);
+    area.FitMaskedAreas(fStage1Image->Bounds(), dng::kMaxMaskedAreas);
 }
 
 // Square-law coded raw values (v stands for v * v / 4) made linear in place of the file's
@@ -284,12 +288,18 @@ void VrelNegative::CropStage1(dng::Host& host, int32_t left, int32_t top, int32_
             CopyRect<uint8_t>(src.ConstView8Of(p).Sub(rect), dst->View8Of(p));
     }
     fStage1Image = std::move(dst);
-    // The active area in the crop's coordinates, so that a result of the crop can be linearized.
+    // The areas in the crop's coordinates, so that a result of the crop can be linearized. An
+    // image not yet aligned (odd active-area origin) lies one row / column off the aligned one.
     if (dng::LinearizationInfo* lin = GetLinearizationInfo()) {
-        const dng::Rect a = lin->fActiveArea;
-        const dng::Rect moved(a.t - top, a.l - left, a.b - top, a.r - left);
-        const dng::Rect inside = dng::Intersect(moved, dng::Rect(height, width));
+        fStage1Origin.x += left - (lin->fActiveArea.l % 2 != 0 ? 1 : 0);
+        fStage1Origin.y += top - (lin->fActiveArea.t % 2 != 0 ? 1 : 0);
+        lin->MoveAreas(-top, -left);
+        const dng::Rect inside = dng::Intersect(lin->fActiveArea, dng::Rect(height, width));
         lin->fActiveArea = inside.IsEmpty() ? dng::Rect(height, width) : inside;
+        lin->FitMaskedAreas(dng::Rect(height, width), dng::kMaxMaskedAreas);
+    } else {
+        fStage1Origin.x += left;
+        fStage1Origin.y += top;
     }
 }
 
@@ -308,6 +318,7 @@ void VrelNegative::ReleaseBuffers()
 void VrelNegative::ReleaseStage1()
 {
     fStage1Image.reset();
+    fStage1Origin = {0, 0};
 }
 
 void VrelNegative::ReleaseStage2()

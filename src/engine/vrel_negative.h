@@ -151,6 +151,10 @@ public:
     EngineUi* fUi = nullptr;
     // The threads the passes spread their rows over (not owned); none: the calling thread alone.
     WorkerPool* fPool = nullptr;
+    // Where the stage-1 image's first photosite lies in the coordinates of the whole aligned image,
+    // in which dead pixels are found and registered: not (0, 0) after a crop of a tools-preview
+    // staging. Reset when the stage-1 image is released.
+    PixelPoint fStage1Origin{0, 0};
 
 private:
     // Colour code of a photosite in the 2 x 2 corner of the pattern; -1 without one.

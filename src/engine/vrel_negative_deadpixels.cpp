@@ -113,10 +113,14 @@ void VrelNegative::RepairRegisteredDeadPixels()
     const int32_t w = stage1.Width();
     const int32_t h = stage1.Height();
     // In list order, so that a repaired photosite already counts as a neighbour of later ones.
-    // Registered points of another geometry (or hand-edited ones) outside the image are skipped.
-    for (const PixelPoint& p : fDeadPixels)
-        if (p.x >= 0 && p.y >= 0 && p.x < w && p.y < h)
-            RepairDeadPixel(stage1, p.x, p.y);
+    // Points are registered in whole-image coordinates; a cropped stage-1 image starts at
+    // fStage1Origin. Points of another geometry (or hand-edited ones) outside it are skipped.
+    for (const PixelPoint& p : fDeadPixels) {
+        const int64_t x = int64_t(p.x) - fStage1Origin.x;
+        const int64_t y = int64_t(p.y) - fStage1Origin.y;
+        if (x >= 0 && y >= 0 && x < w && y < h)
+            RepairDeadPixel(stage1, int32_t(x), int32_t(y));
+    }
 }
 
 } // namespace engine

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -34,9 +35,11 @@ struct Negative {
     }
 };
 
-std::unique_ptr<Negative> MakeNegative(fixtures::Mosaic mosaic, uint32_t width, uint32_t height, bool decode = true)
+std::unique_ptr<Negative> MakeNegative(fixtures::Mosaic mosaic, uint32_t width, uint32_t height, bool decode = true,
+                                       std::optional<dng::Rect> activeArea = {})
 {
     fixtures::DngSpec wanted;
+    wanted.activeArea = activeArea;
     wanted.mosaic = mosaic;
     wanted.width = width;
     wanted.height = height;
@@ -172,6 +175,23 @@ TEST(DeadPixelRepair, RegisteredPixelsInListOrderInsideTheImageOnly)
     auto bare = MakeNegative(fixtures::Mosaic::kRGGB, 32, 32, false);
     EXPECT_THROW(bare->neg->RepairRegisteredDeadPixels(), dng::Error);
     EXPECT_THROW(bare->neg->FindDeadPixels(0, 0, 32, 32, 1000), dng::Error);
+}
+
+TEST(DeadPixelRepair, RegisteredPointsFindTheirPhotositeInAToolsPreviewCrop)
+{
+    // Points are registered in the aligned whole image. The crop of an image not yet aligned
+    // (active area from row and column 1) lies one row and column off.
+    for (const bool odd : {false, true}) {
+        const int32_t shift = odd ? 1 : 0;
+        auto n = MakeNegative(fixtures::Mosaic::kRGGB, 32, 24, true,
+                              odd ? std::optional(dng::Rect(1, 1, 24, 32)) : std::nullopt);
+        n->Fill(1000);
+        n->At(12 + shift, 10 + shift) = 9000;
+        n->neg->CropStage1(n->host, 4 + shift, 6 + shift, 16, 12);
+        n->neg->fDeadPixels = {{12, 10}};
+        n->neg->RepairRegisteredDeadPixels();
+        EXPECT_EQ(n->At(8, 4), 1000) << odd;
+    }
 }
 
 } // namespace
