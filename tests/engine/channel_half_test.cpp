@@ -124,15 +124,15 @@ TEST(RawChannelHalf, WidthStopsAtTheActiveAreaOnlyAbove1024AndOddHalvesLoseTheir
 TEST(RawChannelHalf, NarrowImageHalvesTheGeometryToo)
 {
     // Unlike the regular half-size pass, a frame of 1024 columns or fewer has its active area and
-    // crop halved as well. Crop values from the odd end: 7 -> 3, 5215 -> 2607.
+    // crop halved as well. Crop values from the odd end: 7 -> 3, 981 -> 490.
     auto n = MakeNegative(Mosaic::kBGGR, 1000, 600);
     VrelNegative& neg = *n->neg;
-    neg.SetDefaultCropSize(dng::URational(5215, 1), dng::URational(3471, 1));
+    neg.SetDefaultCropSize(dng::URational(981, 1), dng::URational(587, 1));
     neg.ExtractRawChannelHalf(n->host, n->info, true, nullptr);
     EXPECT_EQ(neg.GetLinearizationInfo()->fActiveArea, dng::Rect(2, 3, 300, 500));
     EXPECT_EQ(neg.DefaultCropOriginH(), dng::URational(3, 1));
-    EXPECT_EQ(neg.DefaultCropSizeH(), dng::URational(2607, 1));
-    EXPECT_EQ(neg.DefaultCropSizeV(), dng::URational(1735, 1));
+    EXPECT_EQ(neg.DefaultCropSizeH(), dng::URational(490, 1));
+    EXPECT_EQ(neg.DefaultCropSizeV(), dng::URational(293, 1));
     EXPECT_EQ(neg.GetLinearizationInfo()->fMaskedArea[1], dng::Rect(2, 0, 300, 3));
     EXPECT_EQ(neg.GetLinearizationInfo()->fBlackDeltaV.size(), 298u);
 }
