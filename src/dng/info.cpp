@@ -3,6 +3,7 @@
 #include "error.h"
 #include "image.h"
 
+#include <algorithm>
 #include <string>
 
 namespace dng {
@@ -56,7 +57,22 @@ std::string LayoutProblem(const IfdInfo& m)
             for (uint32_t c = 0; c < m.cfaRepeatCols; ++c)
                 if (m.cfaPattern[r][c] > kMaxColorCode)
                     return "unknown colour in the colour filter pattern";
+        // Every colour of the pattern must be one of the file's colour planes.
+        for (uint32_t r = 0; r < m.cfaRepeatRows; ++r)
+            for (uint32_t c = 0; c < m.cfaRepeatCols; ++c)
+                if (std::find(m.cfaPlaneColor.begin(), m.cfaPlaneColor.end(), m.cfaPattern[r][c]) ==
+                    m.cfaPlaneColor.end())
+                    return "the colour filter pattern names colour " + std::to_string(m.cfaPattern[r][c]) +
+                           ", which is none of the file's colour planes";
+        if (m.cfaLayout < 1 || m.cfaLayout > 9)
+            return "CFALayout " + std::to_string(m.cfaLayout) + " is not a defined layout";
     }
+    // A zero denominator is no number at all (a zero value is merely out of range and replaced).
+    if (!m.defaultScaleH.IsValid() || !m.defaultScaleV.IsValid())
+        return "DefaultScale has a zero denominator";
+    if (m.hasDefaultCrop && (!m.defaultCropOriginH.IsValid() || !m.defaultCropOriginV.IsValid() ||
+                             !m.defaultCropSizeH.IsValid() || !m.defaultCropSizeV.IsValid()))
+        return "the default crop has a zero denominator";
 
     const Rect whole(static_cast<int32_t>(m.height), static_cast<int32_t>(m.width));
     if (m.activeArea.IsEmpty() || m.activeArea.t < 0 || m.activeArea.l < 0 || !whole.Contains(m.activeArea))

@@ -40,6 +40,7 @@ void Negative::Parse(Host&, const Stream&, const Info& info)
     fByteOrderBig = info.Container().Order() == ByteOrder::kBig;
     fRawDataUniqueID = shared.rawDataUniqueID;
     fRawImageDigest = shared.rawImageDigest;
+    fNewRawImageDigest = shared.newRawImageDigest;
     fOriginalRawFileName = shared.originalRawFileName;
     fOrientation = shared.orientation >= 1 && shared.orientation <= 8 ? shared.orientation : 1;
     fExif = info.Exif();
@@ -203,10 +204,15 @@ void Negative::ReadStage1Image(Host& host, const Stream& stream, const Info& inf
 
 void Negative::ValidateRawImageDigest(Host&) const
 {
-    if (!fRawImageDigest || !fStage1Image)
+    if (!fStage1Image)
         return;
-    if (ComputeRawImageDigest(*fStage1Image) != *fRawImageDigest)
+    // The newer digest wins when a file carries both.
+    if (fNewRawImageDigest) {
+        if (ComputeNewRawImageDigest(*fStage1Image) != *fNewRawImageDigest)
+            throw Error(kErrorFileIsDamaged, "the raw pixels do not match the file's NewRawImageDigest");
+    } else if (fRawImageDigest && ComputeRawImageDigest(*fStage1Image) != *fRawImageDigest) {
         throw Error(kErrorFileIsDamaged, "the raw pixels do not match the file's RawImageDigest");
+    }
 }
 
 void Negative::SynchronizeMetadata()

@@ -44,8 +44,8 @@ public:
 
     // Decodes the raw pixels of the main image into the stage-1 image.
     void ReadStage1Image(Host& host, const Stream& stream, const Info& info);
-    // Checks the legacy RawImageDigest, when the file has one, against the stage-1 pixels;
-    // a mismatch throws kErrorFileIsDamaged.
+    // Checks the file's NewRawImageDigest, else its legacy RawImageDigest, when it has one,
+    // against the stage-1 pixels; a mismatch throws kErrorFileIsDamaged.
     void ValidateRawImageDigest(Host& host) const;
     // Brings metadata kept in several places into agreement (orientation with EXIF).
     void SynchronizeMetadata();
@@ -139,6 +139,7 @@ private:
     std::array<uint8_t, 4> fDNGVersion{};
     std::optional<std::array<uint8_t, 16>> fRawDataUniqueID;
     std::optional<std::array<uint8_t, 16>> fRawImageDigest;
+    std::optional<std::array<uint8_t, 16>> fNewRawImageDigest;
     std::string fOriginalRawFileName;
     uint32_t fOrientation = 1;
     ExifInfo fExif;

@@ -102,6 +102,21 @@ TEST_P(ColourSampleTest, DecodesAsLibRawAndLinearizes)
     }
     EXPECT_EQ(mismatches, 0);
 
+    // The pixels match the file's digest (the SDK-rewritten samples carry a NewRawImageDigest);
+    // one changed photosite makes the file damaged.
+    EXPECT_NO_THROW(o.negative->ValidateRawImageDigest(host));
+    if (o.info.Shared().newRawImageDigest && stage1.Type() == dng::PixelType::kUInt16) {
+        uint16_t& v = o.negative->Stage1Image()->View16Of(0).Row(7)[300];
+        v ^= 1;
+        try {
+            o.negative->ValidateRawImageDigest(host);
+            ADD_FAILURE() << "a changed pixel passed the digest";
+        } catch (const dng::Error& e) {
+            EXPECT_EQ(e.Code(), dng::kErrorFileIsDamaged);
+        }
+        v ^= 1;
+    }
+
     o.negative->BuildStage2Image(host);
     const dng::Image& stage2 = *o.negative->Stage2Image();
     EXPECT_EQ(stage2.Width(), s.active.W());
