@@ -804,8 +804,21 @@ void TFToolsPreview::btCloseCancelClick()
 {
     if (fBusy)
         return;
-    RestoreSnapshot();
+    CancelChanges();
     done(kResultCancel);
+}
+
+// Back to the snapshot; a crop computed with the values given up is replaced by the plain crop,
+// so that the next showing does not present it as the result of the sliders.
+void TFToolsPreview::CancelChanges()
+{
+    const bool changed = Changed();
+    RestoreSnapshot();
+    if (!changed)
+        return;
+    fNoiseActive = fDeblurActive = false;
+    ShowStatusIdle();
+    CopyZoomCrop(fCropPointX, fCropPointY);
 }
 
 // Closing by the window's button: values that differ from the snapshot are lost, after a question;
@@ -820,7 +833,7 @@ void TFToolsPreview::reject()
              "Values changed...", platform::MessageIcon::kQuestion, platform::MessageButtons::kYesNo, true, true});
         if (answer != platform::MessageResult::kYes)
             return;
-        RestoreSnapshot();
+        CancelChanges();
     }
     done(kResultCancel);
 }

@@ -117,6 +117,7 @@ private:
     bool Changed() const;
     void TakeSnapshot();
     void RestoreSnapshot();
+    void CancelChanges();
     void RefreshCloseButtons(); // the idle update of the apply action
     void actionChangedExecute();
     void btCloseKeepClick();

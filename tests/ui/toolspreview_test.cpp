@@ -14,15 +14,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 using engine::MotionBlurGrid;
 
 class ScriptedEngine : public ui::ToolsPreviewEngine {
 public:
-    void RunPreview(platform::Bitmap&, const ui::PreviewStrengths& s) override
+    void RunPreview(platform::Bitmap& crop, const ui::PreviewStrengths& s) override
     {
         ++runs;
+        if (mark)
+            std::memset(crop.ScanLine(0), 255, crop.RowBytes());
         last = s;
         if (auto f = std::exchange(duringRun, nullptr))
             f();
@@ -47,6 +51,7 @@ public:
     }
 
     int runs = 0;
+    bool mark = false; // a run leaves its trace in the crop's first row
     ui::PreviewStrengths last;
     std::function<void()> duringRun;
     int width = 1001, height = 701, activeTop = 0, brightness = 0, contrast = 0;
@@ -173,8 +178,10 @@ TEST_F(ToolsPreview, ClosingRestoresOrKeepsTheSnapshot)
     EXPECT_FALSE(f.btApply->isEnabled());
     f.tbNoiseRegular->setValue(10);
     f.tbMasking->setValue(500);
+    engine.mark = true;
     window.BlurKernel().CellClick(52, 50);
     EXPECT_TRUE(f.btApply->isEnabled());
+    EXPECT_EQ(CropAt(0, 0), 255);
 
     boxes.answers = {platform::MessageResult::kNo, platform::MessageResult::kYes};
     window.close();
@@ -187,6 +194,8 @@ TEST_F(ToolsPreview, ClosingRestoresOrKeepsTheSnapshot)
     EXPECT_EQ(f.tbNoiseRegular->value(), 0);
     EXPECT_EQ(f.tbMasking->value(), 0);
     EXPECT_FALSE(window.BlurKernel().AnyCellSet());
+    EXPECT_EQ(CropAt(0, 0), PictureAt(window.CropColumn(), window.CropRow())); // not the given-up run
+    engine.mark = false;
 
     // Keep: the changes stay and become the snapshot; a kernel keeps the apply action offered.
     Open();
