@@ -274,6 +274,10 @@ public:
     bool ToolsPreviewPrecooked() const override { return window->Precooked(); }
     engine::DeblurSettings DeblurValues() const override { return window->DeblurValues(); }
     engine::MotionBlurGrid& BlurKernel() override { return window->BlurKernel(); }
+    void SetDeblurSliderMaxima(int masking, int localization) override
+    {
+        window->SetDeblurSliderMaxima(masking, localization);
+    }
 };
 
 // Over the real driver: the crop is the preview run's, the navigation picture stays the kept
@@ -308,12 +312,20 @@ TEST(ToolsPreviewDriver, PreviewRunsLeaveTheKeptResultAndApplyConvertsWithTheSli
     EXPECT_EQ(window.NavigationPicture().Width(), width);
     EXPECT_EQ(window.NavigationPicture().Format(), platform::PixelFormat::k24Bit);
 
+    f.sbLine->click();
+    window.BlurKernel().CellClick(53, 50);
+    f.tbLowPass->setValue(10);
+    f.tbMasking->setValue(200);
     f.btApply->click();
     EXPECT_EQ(window.result(), ui::TFToolsPreview::kResultApply);
     ASSERT_EQ(convert.OpenAndIdentify(sample, "d200-grbg.dng"), 1);
     enginetest::FakeEngineUi direct;
     direct.noise = {{engine::NoiseSlider::kRegularResult, 20}, {engine::NoiseSlider::kDetail, 60},
                     {engine::NoiseSlider::kBalance, 100}};
+    direct.deblur = window.DeblurValues();
+    direct.kernel.SetMode(MotionBlurGrid::kGridAndLine);
+    direct.kernel.SetLineKind(MotionBlurGrid::kLineThroughCentre);
+    direct.kernel.CellClick(53, 50);
     engine::DNGConvert headless(direct);
     ASSERT_EQ(headless.OpenAndIdentify(sample, "d200-grbg.dng"), 1);
     const dng::Image& a = *convert.fResultCopy;
@@ -321,6 +333,47 @@ TEST(ToolsPreviewDriver, PreviewRunsLeaveTheKeptResultAndApplyConvertsWithTheSli
     ASSERT_EQ(a.Width(), b.Width());
     for (int32_t y = 0; y < a.Height(); ++y)
         ASSERT_EQ(std::memcmp(a.Row16(y), b.Row16(y), size_t(a.Width()) * 2), 0) << y;
+}
+
+} // namespace
+
+namespace {
+
+// A line drawn in the editor and then zoomed deblurs the crop the same way; reset sliders and the
+// grid button bring the unblurred crop back.
+TEST(ToolsPreviewDriver, AKernelDrawnThenZoomedDeblursTheSame)
+{
+    WindowSeam seam;
+    engine::DNGConvert convert(seam);
+    ui::DriverToolsPreviewEngine engine(convert, seam, [](int) {}, [](int) {});
+    ui::TFToolsPreview window(engine, seam.boxes);
+    seam.window = &window;
+    ASSERT_EQ(convert.OpenAndIdentify(fixtures::SamplePath("d200-grbg.dng"), "d200-grbg.dng"), 1);
+    Ui::TFToolsPreview& f = window.Form();
+    window.SetCropPoint(183, 122);
+    window.show();
+    window.UpdatePreview();
+    const platform::Bitmap plain = window.CropPicture();
+
+    f.pcMain->setCurrentWidget(f.tabDeblur);
+    f.sbLine->click();
+    QTest::mouseClick(f.blurPanel, Qt::LeftButton, {}, QPoint(18 * 8 + 9, 17 * 5 + 8)); // cell (53, 50)
+    EXPECT_TRUE(window.BlurKernel().IsSet(47, 50));
+    const platform::Bitmap drawn = window.CropPicture();
+    EXPECT_EQ(f.shDB->Brush(), QColor(0, 0x80, 0));
+    f.sbShrink->click();
+    f.sbShrink->click();
+    window.UpdatePreview();
+    EXPECT_EQ(window.BlurKernel().VisibleCount(), 9);
+    for (int32_t y = 0; y < drawn.Height(); ++y)
+        ASSERT_EQ(std::memcmp(drawn.ScanLine(y), window.CropPicture().ScanLine(y), drawn.RowBytes()), 0) << y;
+    bool differs = false;
+    for (int32_t y = 0; y < drawn.Height() && !differs; ++y)
+        differs = std::memcmp(drawn.ScanLine(y), plain.ScanLine(y), drawn.RowBytes()) != 0;
+    EXPECT_TRUE(differs);
+    f.sbErase->click();
+    for (int32_t y = 0; y < plain.Height(); ++y)
+        ASSERT_EQ(std::memcmp(plain.ScanLine(y), window.CropPicture().ScanLine(y), plain.RowBytes()), 0) << y;
 }
 
 } // namespace
