@@ -1,7 +1,8 @@
 // How quick the windows are, in a Release build: program start to the main window shown (from the
 // moment the process started), selecting a photo to its embedded preview painted, and the longest
 // stretch in which the window handled no events during a "Regular" conversion of that photo.
-//   window_bench PHOTO.dng    (under xvfb-run -a, or with QT_QPA_PLATFORM=offscreen)
+//   window_bench PHOTO.dng [FOLDER]    (under xvfb-run -a, or with QT_QPA_PLATFORM=offscreen)
+// With a folder, the result is saved there automatically, so that writing is measured too.
 // Settings go to a temporary file; message boxes are printed and answered with OK or Yes.
 #include "ui/explorer.h"
 #include "ui/main.h"
@@ -9,6 +10,7 @@
 #include "ui/program_icon.h"
 #include "ui/velloray_application.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -70,7 +72,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Velloray"));
     QApplication::setWindowIcon(ui::ProgramIcon());
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_bench PHOTO.dng\n");
+        std::fprintf(stderr, "usage: window_bench PHOTO.dng [FOLDER]\n");
         return 2;
     }
     const QFileInfo photo(QString::fromLocal8Bit(argv[1]));
@@ -88,9 +90,16 @@ int main(int argc, char** argv)
     auto* explorer = mainWindow.findChild<ui::Explorer*>();
     auto* embedded = mainWindow.findChild<ui::BitmapView*>(QStringLiteral("imgJPG"));
     auto* start = mainWindow.findChild<QPushButton*>(QStringLiteral("btCalculate"));
-    if (explorer == nullptr || embedded == nullptr || start == nullptr) {
-        std::fprintf(stderr, "the main window lacks the explorer, imgJPG or btCalculate\n");
+    auto* autoSave = mainWindow.findChild<QCheckBox*>(QStringLiteral("cbAutoSave"));
+    auto* folder = mainWindow.findChild<QLabel*>(QStringLiteral("lbFolder"));
+    if (explorer == nullptr || embedded == nullptr || start == nullptr || autoSave == nullptr || folder == nullptr) {
+        std::fprintf(stderr, "the main window lacks the explorer, imgJPG, btCalculate, cbAutoSave or lbFolder\n");
         return 1;
+    }
+    if (argc > 2) {
+        const QSignalBlocker quiet(autoSave); // no folder chooser
+        autoSave->setChecked(true);
+        folder->setText(QDir(QString::fromLocal8Bit(argv[2])).absolutePath());
     }
     explorer->ShowFolder(photo.absolutePath());
     const int row = static_cast<int>(explorer->ListedPaths().indexOf(photo.absoluteFilePath()));

@@ -356,7 +356,7 @@ PreparedFile Prepare(const Negative& negative, const Info& source, const Image& 
     if (const auto& id = negative.RawDataUniqueID())
         w.SetByte(ifd0, kTagRawDataUniqueID, *id);
     if (options.rawImageDigest)
-        w.SetByte(ifd0, kTagRawImageDigest, ComputeRawImageDigest(*stage1));
+        w.SetByte(ifd0, kTagRawImageDigest, ComputeRawImageDigest(*stage1, options.keepAlive));
 
     // Versions: the oldest reader that understands every opcode that cannot be skipped.
     uint32_t backward = kVersion11;
@@ -492,6 +492,8 @@ try {
             }
         }
         out.Write(std::span(buffer.data(), static_cast<size_t>(dst - buffer.data())));
+        if (options.keepAlive)
+            options.keepAlive();
     }
     out.Commit();
 } catch (const base::FileError& e) {

@@ -20,6 +20,7 @@
 #include "image.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace dng {
@@ -39,6 +40,9 @@ struct WriteOptions {
     std::string software;       // the Software tag and xmp:CreatorTool, e.g. "Velloray 0.9.83"
     bool rawImageDigest = true; // write a RawImageDigest (MD5 of the written stage-1 pixels)
     std::string sourcePath;     // the file the negative was read from; it is never written over
+    // Called between rows of the digest and between strips, so that the caller's windows stay
+    // alive while a large file is written (see Host::KeepAlive, which paces such calls).
+    std::function<void()> keepAlive;
 };
 
 // Writes the file at path, replacing any file of that name. The negative must describe one

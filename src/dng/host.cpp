@@ -4,6 +4,7 @@
 #include "negative.h"
 
 #include <new>
+#include <utility>
 
 namespace dng {
 
@@ -35,6 +36,26 @@ void Host::ValidateSizes()
         fMinimumSize = fPreferredSize;
     if (fMaximumSize && fMinimumSize > fMaximumSize)
         fMinimumSize = fMaximumSize;
+}
+
+void Host::SetKeepAlive(std::function<void()> hook, std::chrono::steady_clock::duration interval)
+{
+    fKeepAlive = std::move(hook);
+    fKeepAliveInterval = interval;
+    fKeptAlive = std::chrono::steady_clock::now();
+    fKeepAliveThread = std::this_thread::get_id();
+}
+
+void Host::KeepAlive()
+{
+    if (!fKeepAlive || std::this_thread::get_id() != fKeepAliveThread)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - fKeptAlive < fKeepAliveInterval)
+        return;
+    fKeepAlive();
+    // The interval counts from the end of the call: a slow hook does not run back to back.
+    fKeptAlive = std::chrono::steady_clock::now();
 }
 
 } // namespace dng

@@ -4,10 +4,11 @@
 
 #include "image.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <utility>
+#include <thread>
 
 namespace dng {
 
@@ -37,20 +38,23 @@ public:
     // Brings the three sizes into order: minimum <= preferred <= maximum, where set.
     void ValidateSizes();
 
-    // Called by long readers between blocks of work (each strip or tile of the raw image), so that
-    // a window can handle its events meanwhile; empty: nothing is called.
-    void SetBetweenBlocks(std::function<void()> hook) { fBetweenBlocks = std::move(hook); }
-    void BetweenBlocks() const
-    {
-        if (fBetweenBlocks)
-            fBetweenBlocks();
-    }
+    // A hook that the long operations of this layer (raw decoding, digests, linearisation,
+    // rendering) reach between pieces of work, so that the caller can keep its windows alive
+    // while they run. KeepAlive() passes a call on at most once per interval, and only on the
+    // thread that set the hook (never from a helper thread); an empty hook turns it off. The hook
+    // must not touch the images being worked on: results never depend on it.
+    static constexpr std::chrono::milliseconds kKeepAliveInterval{25};
+    void SetKeepAlive(std::function<void()> hook, std::chrono::steady_clock::duration interval = kKeepAliveInterval);
+    void KeepAlive();
 
 private:
     uint32_t fPreferredSize = 0;
     uint32_t fMinimumSize = 0;
     uint32_t fMaximumSize = 0;
-    std::function<void()> fBetweenBlocks;
+    std::function<void()> fKeepAlive;
+    std::chrono::steady_clock::duration fKeepAliveInterval{};
+    std::chrono::steady_clock::time_point fKeptAlive{};
+    std::thread::id fKeepAliveThread;
 };
 
 } // namespace dng

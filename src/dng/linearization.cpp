@@ -73,7 +73,7 @@ inline uint16_t ToStage2(double value, double black, double scale)
 }
 
 template <typename T>
-void LinearizePlane(PlaneView<const T> src, View16 dst, const LinearizationInfo& info, uint32_t plane)
+void LinearizePlane(Host& host, PlaneView<const T> src, View16 dst, const LinearizationInfo& info, uint32_t plane)
 {
     const std::vector<uint16_t>& table = info.fLinearizationTable;
     const size_t tableLast = table.empty() ? 0 : table.size() - 1;
@@ -100,6 +100,7 @@ void LinearizePlane(PlaneView<const T> src, View16 dst, const LinearizationInfo&
             uint16_t* d = dst.Row(y);
             for (int32_t x = 0; x < dst.width; ++x)
                 d[x] = lut[s[x]];
+            host.KeepAlive();
         }
         return;
     }
@@ -108,6 +109,7 @@ void LinearizePlane(PlaneView<const T> src, View16 dst, const LinearizationInfo&
         uint16_t* d = dst.Row(y);
         for (int32_t x = 0; x < dst.width; ++x)
             d[x] = ToStage2(lin(s[x]), info.BlackLevel(uint32_t(y), uint32_t(x), plane), scale);
+        host.KeepAlive();
     }
 }
 
@@ -128,9 +130,9 @@ std::unique_ptr<Image> BuildLinearImage(Host& host, const Image& stage1, const L
     auto stage2 = host.Make_dng_image(area.W(), area.H(), stage1.Planes(), PixelType::kUInt16, ImageFill::kUnset);
     for (uint32_t p = 0; p < stage1.Planes(); ++p) {
         if (stage1.Type() == PixelType::kUInt16)
-            LinearizePlane<uint16_t>(stage1.ConstView16Of(p).Sub(area), stage2->View16Of(p), info, p);
+            LinearizePlane<uint16_t>(host, stage1.ConstView16Of(p).Sub(area), stage2->View16Of(p), info, p);
         else
-            LinearizePlane<uint8_t>(stage1.ConstView8Of(p).Sub(area), stage2->View16Of(p), info, p);
+            LinearizePlane<uint8_t>(host, stage1.ConstView8Of(p).Sub(area), stage2->View16Of(p), info, p);
     }
     return stage2;
 }

@@ -202,15 +202,16 @@ void Negative::ReadStage1Image(Host& host, const Stream& stream, const Info& inf
     fStage1Image = ReadRawImage(host, stream, info.MainIfd(), options);
 }
 
-void Negative::ValidateRawImageDigest(Host&) const
+void Negative::ValidateRawImageDigest(Host& host) const
 {
     if (!fStage1Image)
         return;
     // The newer digest wins when a file carries both.
+    const auto keepAlive = [&host] { host.KeepAlive(); };
     if (fNewRawImageDigest) {
-        if (ComputeNewRawImageDigest(*fStage1Image) != *fNewRawImageDigest)
+        if (ComputeNewRawImageDigest(*fStage1Image, keepAlive) != *fNewRawImageDigest)
             throw Error(kErrorFileIsDamaged, "the raw pixels do not match the file's NewRawImageDigest");
-    } else if (fRawImageDigest && ComputeRawImageDigest(*fStage1Image) != *fRawImageDigest) {
+    } else if (fRawImageDigest && ComputeRawImageDigest(*fStage1Image, keepAlive) != *fRawImageDigest) {
         throw Error(kErrorFileIsDamaged, "the raw pixels do not match the file's RawImageDigest");
     }
 }

@@ -8,7 +8,7 @@
 
 namespace dng {
 
-std::array<uint8_t, 16> ComputeRawImageDigest(const Image& stage1)
+std::array<uint8_t, 16> ComputeRawImageDigest(const Image& stage1, const std::function<void()>& keepAlive)
 {
     MD5_CTX ctx;
     MD5Init(&ctx);
@@ -34,13 +34,15 @@ std::array<uint8_t, 16> ComputeRawImageDigest(const Image& stage1)
             }
         }
         MD5Update(&ctx, row.data(), row.size());
+        if (keepAlive)
+            keepAlive();
     }
     std::array<uint8_t, 16> digest{};
     MD5Final(digest.data(), &ctx);
     return digest;
 }
 
-std::array<uint8_t, 16> ComputeNewRawImageDigest(const Image& stage1)
+std::array<uint8_t, 16> ComputeNewRawImageDigest(const Image& stage1, const std::function<void()>& keepAlive)
 {
     constexpr int32_t kTile = 256;
     const bool wide = stage1.Type() == PixelType::kUInt16;
@@ -67,6 +69,8 @@ std::array<uint8_t, 16> ComputeNewRawImageDigest(const Image& stage1)
                 }
             }
             MD5Final(tiles.emplace_back().data(), &ctx);
+            if (keepAlive)
+                keepAlive();
         }
     }
     MD5_CTX ctx;

@@ -11,10 +11,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace dng {
 
-std::array<uint8_t, 16> ComputeRawImageDigest(const Image& stage1);
-std::array<uint8_t, 16> ComputeNewRawImageDigest(const Image& stage1);
+// keepAlive, when given, is called after every row or tile (see Host::KeepAlive, which paces
+// the calls).
+std::array<uint8_t, 16> ComputeRawImageDigest(const Image& stage1, const std::function<void()>& keepAlive = {});
+std::array<uint8_t, 16> ComputeNewRawImageDigest(const Image& stage1, const std::function<void()>& keepAlive = {});
 
 } // namespace dng

@@ -154,8 +154,6 @@ std::unique_ptr<Image> ReadRawImage(Host& host, const Stream& stream, const IfdI
         tile.width = ifd.tileWidth;
         tile.rows = ifd.usesTiles ? ifd.tileLength : visibleRows;
 
-        if (t > 0)
-            host.BetweenBlocks();
         const uint64_t offset = ifd.tileOffsets[t];
         const uint64_t count = ifd.tileByteCounts[t];
         bytes.resize(static_cast<size_t>(count));
@@ -181,6 +179,7 @@ std::unique_ptr<Image> ReadRawImage(Host& host, const Stream& stream, const IfdI
                 }
             }
         }
+        host.KeepAlive();
     }
     return image;
 }

@@ -120,6 +120,7 @@ std::unique_ptr<Image> Render::RenderArea(const Image& src, const Rect& area, ui
             uint8_t* d = out.Row(y);
             for (int32_t x = 0; x < w; ++x)
                 d[x] = static_cast<uint8_t>(table[s[x]]);
+            fHost.KeepAlive();
         }
     } else {
         const View16 out = dst->View16Of(0);
@@ -128,6 +129,7 @@ std::unique_ptr<Image> Render::RenderArea(const Image& src, const Rect& area, ui
             uint16_t* d = out.Row(y);
             for (int32_t x = 0; x < w; ++x)
                 d[x] = table[s[x]];
+            fHost.KeepAlive();
         }
     }
     // Grey in every space: the other planes are copies of the first.

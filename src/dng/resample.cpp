@@ -1,6 +1,7 @@
 #include "resample.h"
 
 #include "error.h"
+#include "host.h"
 
 #include <algorithm>
 #include <cmath>
@@ -121,7 +122,7 @@ private:
 
 // Rows first (each source row shrunk or grown to the output width), then columns.
 template <typename T>
-void ResamplePlane(PlaneView<const T> src, PlaneView<T> dst, const std::vector<Taps>& colTaps,
+void ResamplePlane(Host& host, PlaneView<const T> src, PlaneView<T> dst, const std::vector<Taps>& colTaps,
                    const std::vector<Taps>& rowTaps, size_t ringRows, double maxValue)
 {
     const auto width = static_cast<size_t>(dst.width);
@@ -141,12 +142,13 @@ void ResamplePlane(PlaneView<const T> src, PlaneView<T> dst, const std::vector<T
             const double v = std::floor(acc[x] + 0.5);
             out[x] = static_cast<T>(std::clamp(v, 0.0, maxValue));
         }
+        host.KeepAlive();
     }
 }
 
 } // namespace
 
-void ResampleImage(Host& /*host*/, const Image& src, const Rect& srcArea, Image& dst)
+void ResampleImage(Host& host, const Image& src, const Rect& srcArea, Image& dst)
 {
     if (srcArea.IsEmpty() || !src.Bounds().Contains(srcArea))
         ThrowBadFormat("resample: the source area is empty or outside the source image");
@@ -164,9 +166,9 @@ void ResampleImage(Host& /*host*/, const Image& src, const Rect& srcArea, Image&
         throw Error(kErrorImageTooBig, "resample: the size change needs too much working memory");
     for (uint32_t p = 0; p < src.Planes(); ++p) {
         if (src.Type() == PixelType::kUInt8)
-            ResamplePlane<uint8_t>(src.ConstView8Of(p).Sub(srcArea), dst.View8Of(p), colTaps, rowTaps, ringRows, 255.0);
+            ResamplePlane<uint8_t>(host, src.ConstView8Of(p).Sub(srcArea), dst.View8Of(p), colTaps, rowTaps, ringRows, 255.0);
         else
-            ResamplePlane<uint16_t>(src.ConstView16Of(p).Sub(srcArea), dst.View16Of(p), colTaps, rowTaps, ringRows, 65535.0);
+            ResamplePlane<uint16_t>(host, src.ConstView16Of(p).Sub(srcArea), dst.View16Of(p), colTaps, rowTaps, ringRows, 65535.0);
     }
 }
 

@@ -219,10 +219,12 @@ void DNGConvert::StageRawData(bool previewOnly)
         const double s = half ? 2.0 : 1.0;
         fNegative->fScaleV = static_cast<int32_t>(std::trunc(RoundNonNegative(fNegative->SquareHeight()) / s));
         fNegative->fScaleH = static_cast<int32_t>(std::trunc(RoundNonNegative(fNegative->SquareWidth()) / s));
+        fHost.KeepAlive();
         fSavedRaw = fNegative->Stage1Image()->Clone();
     } else {
         fNegative->SetStage1Image(*fSavedRaw);
     }
+    fHost.KeepAlive();
 
     if (!previewOnly) {
         fNegative->AlignStage1ToPattern(fHost);
@@ -557,6 +559,24 @@ void DNGConvert::PrepareOutputMetadata()
 
 namespace {
 
+// While a full run goes (a photo read whole, the steps between the passes, the file's preview
+// and the writing take a tenth of a second or more each), the DNG layer's long operations let
+// the window handle events now and then, as the passes do. Preview runs are left alone.
+class KeepAliveWhileRunning {
+public:
+    KeepAliveWhileRunning(dng::Host& host, EngineUi& ui, bool fullRun) : fHost(host)
+    {
+        if (fullRun)
+            fHost.SetKeepAlive([&ui] { ui.ProcessMessages(); });
+    }
+    ~KeepAliveWhileRunning() { fHost.SetKeepAlive({}); }
+    KeepAliveWhileRunning(const KeepAliveWhileRunning&) = delete;
+    KeepAliveWhileRunning& operator=(const KeepAliveWhileRunning&) = delete;
+
+private:
+    dng::Host& fHost;
+};
+
 constexpr const char* kSameAsSourceText =
     "Whoa... that's a bug...\n\nDestination folder and filename are the same as the original...\n\n"
     "This shouldn't happen because it would overwrite your original.\n\nThe result isn't stored.";
@@ -572,6 +592,7 @@ int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
     dng::WriteOptions options;
     options.software = "Velloray 0.9.83";
     options.sourcePath = fSourcePath;
+    options.keepAlive = [this] { fHost.KeepAlive(); };
     dng::WriteMonochromeDng(path, *fNegative, fInfo, *fOutputPreview, fOutputPreviewInfo, options);
     fWrittenPath = path;
     return kResultDone;
@@ -641,6 +662,7 @@ int32_t DNGConvert::NameAndWrite()
 
 int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
 {
+    const KeepAliveWhileRunning keepAlive(fHost, fUi, !previewOnly);
     try {
         if (!fNegative || !fStream)
             throw dng::Error(dng::kErrorUnknown, "no photo is open");
@@ -654,22 +676,7 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         fNegative->fDeadPixels.clear();
         if (fNegative->fFixDeadPixels && !fInfo.Exif().cameraSerialNumber.empty())
             fNegative->fDeadPixels = fUi.LoadDeadPixels(fInfo.Exif().cameraSerialNumber);
-        // Reading a large photo and the steps between the passes take a tenth of a second or
-        // more each: a full run lets the window handle its events between the raw image's tiles
-        // and between those steps too.
-        const auto pumpInFullRun = [&] {
-            if (!previewOnly)
-                fUi.ProcessMessages();
-        };
-        {
-            struct HookScope {
-                dng::Host& host;
-                ~HookScope() { host.SetBetweenBlocks(nullptr); }
-            } scope{fHost};
-            fHost.SetBetweenBlocks(pumpInFullRun);
-            StageRawData(previewOnly);
-        }
-        pumpInFullRun();
+        StageRawData(previewOnly);
         if (!previewOnly)
             fUi.ClearResultPreview();
         fProgress.ResetSteps();
@@ -683,7 +690,7 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         if (Checkpoint())
             return kResultStopped;
         FinaliseConversion();
-        pumpInFullRun();
+        fHost.KeepAlive();
 
         // 8. A preview run ends here.
         if (previewOnly)
@@ -692,15 +699,16 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         // 9. The kept result.
         fResultCopy = fNegative->Stage2Image()->Clone();
         fResultReady = true;
+        fHost.KeepAlive();
 
         // 10. The result on screen, unless several files are converted.
         if (!fUi.BatchRunning())
             ShowResultPreview();
-        pumpInFullRun();
+        fHost.KeepAlive();
 
         // 11 to 13. Metadata, then name and write.
         PrepareOutputMetadata();
-        pumpInFullRun();
+        fHost.KeepAlive();
         fUi.SetResultUnsaved();
         return NameAndWrite();
     } catch (const dng::Error& e) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -186,23 +187,31 @@ TEST(Negative, CropOutsideTheActiveAreaIsBroughtInside)
     EXPECT_TRUE(r.negative->GetOpcodeList(0).IsEmpty());
 }
 
-} // namespace
-
-namespace {
-
-TEST(RawReader, TheHostHearsFromTheReaderBetweenStrips)
+// The keep-alive hook is reached after every strip or tile, digest row and stage-2 row, and
+// never from another thread.
+TEST(RawReader, KeepAliveIsCalledDuringLongWorkOnTheSettingThreadOnly)
 {
-    fixtures::DngSpec spec;
-    spec.width = 64;
-    spec.height = 40;
-    spec.rowsPerStrip = 16; // three strips
-    const fixtures::DngFixture fx = fixtures::MakeDng(spec);
-    dng::MemoryStream stream(fx.bytes);
+    fixtures::DngSpec strips; // 64 x 48 in three strips, no digest
+    strips.rowsPerStrip = 16;
+    fixtures::DngSpec tiles; // 64 x 48 in four tiles, with a digest
+    tiles.layout = fixtures::RawLayout::kJpegTiles;
+    tiles.rawImageDigest = fixtures::Digest::kCorrect;
     dng::Host host;
     int calls = 0;
-    host.SetBetweenBlocks([&] { ++calls; });
-    ReadAll(host, stream);
-    EXPECT_EQ(calls, 2);
+    host.SetKeepAlive([&calls] { ++calls; }, std::chrono::milliseconds(0));
+    for (auto [spec, blocks] : {std::pair{strips, 3}, std::pair{tiles, 4 + 48}}) {
+        const fixtures::DngFixture fx = fixtures::MakeDng(spec);
+        dng::MemoryStream stream(fx.bytes);
+        calls = 0;
+        const Read r = ReadAll(host, stream);
+        EXPECT_GE(calls, blocks + r.negative->Stage2Image()->Height());
+    }
+    const int before = calls;
+    std::thread([&host] { host.KeepAlive(); }).join();
+    EXPECT_EQ(calls, before);
+    host.SetKeepAlive({});
+    host.KeepAlive();
+    EXPECT_EQ(calls, before);
 }
 
 } // namespace
