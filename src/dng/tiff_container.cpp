@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <iterator>
 #include <limits>
+#include <map>
 #include <set>
 #include <string>
 
@@ -32,6 +34,19 @@ public:
     // already read (a loop, or two pointers to one directory) is not followed again.
     bool Claim(uint32_t offset) { return offset != 0 && fVisited.insert(offset).second; }
 
+    // Marks the bytes [start, start + size) as one directory or value block. Blocks of a sound
+    // file never share a byte; a file whose blocks overlap is refused.
+    void ClaimBytes(uint64_t start, uint64_t size, uint32_t directory)
+    {
+        const uint64_t end = start + size;
+        auto next = fBlocks.lower_bound(start);
+        const bool overlaps = (next != fBlocks.end() && next->first < end) ||
+                              (next != fBlocks.begin() && std::prev(next)->second > start);
+        if (overlaps)
+            ThrowBadFormat("the directory at " + std::to_string(directory) + " overlaps another directory or value");
+        fBlocks.emplace(start, end);
+    }
+
     TiffDirectory Read(uint32_t offset, TiffDirectory::Kind kind)
     {
         TiffDirectory dir;
@@ -49,6 +64,7 @@ public:
         if (!fStream.InRange(first, uint64_t(entries) * kEntrySize))
             ThrowBadFormat("directory at " + std::to_string(offset) + " runs past the end of the file");
         const std::vector<uint8_t> table = fStream.ReadBytes(first, uint64_t(entries) * kEntrySize);
+        ClaimBytes(offset, 2 + uint64_t(entries) * kEntrySize, offset);
 
         dir.tags.reserve(entries);
         for (uint32_t i = 0; i < entries; ++i) {
@@ -79,6 +95,7 @@ public:
                 if (!fStream.InRange(tag.dataOffset, byteCount))
                     ThrowBadFormat("the data of tag " + std::to_string(tag.code) + " in the directory at " +
                                    std::to_string(offset) + " lie outside the file");
+                ClaimBytes(tag.dataOffset, byteCount, offset);
                 tag.bytes = fStream.ReadBytes(tag.dataOffset, byteCount);
             }
             dir.tags.push_back(std::move(tag));
@@ -91,6 +108,7 @@ private:
     ByteOrder fOrder;
     uint64_t fMaxTotalBytes;
     std::set<uint32_t> fVisited;
+    std::map<uint64_t, uint64_t> fBlocks; // start -> end of every directory and value block
     uint64_t fTotalBytes = 0;
 };
 

@@ -1,6 +1,7 @@
 // The TIFF container of a DNG: header, the tree of image directories (IFD0 and its SubIFDs,
 // breadth-first) and the EXIF, GPS and interoperability directories. Every tag is kept as stored.
-// Offsets, counts and sizes are checked before use; loops, depth and counts are bounded.
+// Offsets, counts and sizes are checked before use; loops, depth and counts are bounded;
+// directories and value blocks that overlap each other are refused.
 #pragma once
 
 #include "stream.h"

@@ -193,6 +193,18 @@ TEST(TiffContainer, RefusesBrokenStructuresAndNeverCrashes)
     }
 }
 
+TEST(TiffContainer, RefusesDirectoriesAndValuesThatOverlap)
+{
+    // Two values in one block, two apart, or one value over its own directory (at 300).
+    const std::pair<int64_t, int64_t> fields[] = {{200, 200}, {200, 208}, {200, 240}, {300, 240}};
+    for (const auto& [first, second] : fields) {
+        Tiff t(false);
+        t.b.resize(300);
+        t.First(t.Dir({{700, kTypeLong, {}, 4, first}, {701, kTypeLong, {}, 4, second}}));
+        EXPECT_EQ(ErrorCode(t.b), second - first >= 16 ? 0 : kErrorBadFormat) << first << " " << second;
+    }
+}
+
 TEST(TiffContainer, LoopsDepthAndCountsAreBounded)
 {
     // A SubIFD pointing to itself and one back to IFD0; EXIF pointing to IFD0.
