@@ -80,7 +80,7 @@ TEST(UpdateCheck, TellsTheOutcomeOfEachAnswer)
         {"line end", Http(200, "0.9.83\r\n"), kLacking},
         {"empty", Http(200, ""), ""},
         {"600 bytes", Http(200, QByteArray(600, '9')), kLacking},
-        {"404 page", Http(404, "0.9.84"), kDisconnected},
+        {"404 page", Http(404, QByteArray(600, '<')), kDisconnected}, // longer than what is read
         {"stalling", QByteArray(), kDisconnected},
         {"closed port", QByteArray(), kDisconnected, MessageResult::kOk, false, true},
     };
