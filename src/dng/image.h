@@ -4,6 +4,7 @@
 
 #include "rect.h"
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,9 +27,19 @@ struct PlaneView {
     int32_t height = 0;
     ptrdiff_t rowStep = 0;
 
-    T* Row(int32_t y) const { return data + static_cast<ptrdiff_t>(y) * rowStep; }
+    // Debug builds check rows and rectangles: a view that overruns into the next row of the same
+    // buffer stays inside the allocation, where the address sanitizer cannot see it.
+    T* Row(int32_t y) const
+    {
+        assert(y >= 0 && y < height);
+        return data + static_cast<ptrdiff_t>(y) * rowStep;
+    }
     // A sub-rectangle of this view (the caller keeps it inside).
-    PlaneView Sub(const Rect& r) const { return {Row(r.t) + r.l, r.W(), r.H(), rowStep}; }
+    PlaneView Sub(const Rect& r) const
+    {
+        assert(r.l >= 0 && r.t >= 0 && r.l <= r.r && r.t <= r.b && r.r <= width && r.b <= height);
+        return {data + static_cast<ptrdiff_t>(r.t) * rowStep + r.l, r.W(), r.H(), rowStep};
+    }
     operator PlaneView<const T>() const { return {data, width, height, rowStep}; }
 };
 

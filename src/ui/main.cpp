@@ -728,7 +728,8 @@ void TFMain::btCancelClick()
     fUi->lbStatus->repaint();
     fUi->btCancel->setEnabled(false);
     fUi->btCancel->repaint();
-    fResultUnsaved = false;
+    // The unsaved flag is settled when the run returns: a cancel that comes after the last
+    // checkpoint leaves a finished result, which must still be offered for saving.
     fConvert.fCancelRequest = true;
     if (fConvert.fNegative)
         fConvert.fNegative->fCancelRequested = true;
