@@ -53,12 +53,12 @@ QString FromPath(const std::string& path)
 constexpr const char* kSelectPhotoText = "Click 'Start working' to convert to monochrome...";
 
 // Colours of the filter and white-balance marks, as 0x00BBGGRR values.
-constexpr uint32_t kGreyPen = 0xC0C0C0;
-constexpr uint32_t kDarkPen = 0x808080;
-constexpr uint32_t kRed = 0x0000FF;
-constexpr uint32_t kGreen = 0x008000;
-constexpr uint32_t kBlue = 0xFF0000;
-constexpr uint32_t kYellow = 0x00FFFF;
+constexpr uint32_t kGreyPen = tcolor::kSilver;
+constexpr uint32_t kDarkPen = tcolor::kGrey;
+using tcolor::kBlue;
+using tcolor::kGreen;
+using tcolor::kRed;
+using tcolor::kYellow;
 
 } // namespace
 

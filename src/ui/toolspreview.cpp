@@ -22,12 +22,12 @@ using engine::NoiseSlider;
 
 namespace {
 
-constexpr uint32_t kClGreen = 0x008000;
-constexpr uint32_t kLime = 0x00FF00;
-constexpr uint32_t kOrange = 0x0080FF;
-constexpr uint32_t kYellow = 0x00FFFF;
-constexpr uint32_t kBlue = 0xFF0000;
-constexpr uint32_t kMaroon = 0x000080;
+constexpr uint32_t kClGreen = tcolor::kGreen;
+using tcolor::kBlue;
+using tcolor::kLime;
+using tcolor::kMaroon;
+using tcolor::kOrange;
+using tcolor::kYellow;
 
 enum class Glyph { kGrid, kLine, kCircle, kCentre, kZoomIn, kZoomOut, kStop };
 
