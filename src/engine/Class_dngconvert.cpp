@@ -59,6 +59,13 @@ void LogFailure(const char* where, const std::string& photo, const std::exceptio
     std::fprintf(stderr, "velloray: %s of %s failed: %s\n", where, photo.c_str(), e.what());
 }
 
+// Failures that lie in the source file's data rather than in the program.
+bool IsDamagedSource(int code)
+{
+    return code == dng::kErrorFileIsDamaged || code == dng::kErrorEndOfFile || code == dng::kErrorReadFile ||
+           code == dng::kErrorBadFormat;
+}
+
 // R(x) of the staging step: x + 0.5 truncated, 0 below zero.
 int32_t RoundNonNegative(double x)
 {
@@ -716,6 +723,12 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
         if (e.Code() == dng::kErrorWriteFile) {
             // Not a bug: the folder or the disk refused the file. The text holds path and reason.
             Tell("Velloray error", "The result could not be written:\n\n" + std::string(e.what()),
+                 platform::MessageIcon::kWarning);
+        } else if (IsDamagedSource(e.Code())) {
+            // Not a bug either: the photo's own data is cut short, broken or fails its digest.
+            LogFailure("converting", fSourcePath, e);
+            Tell("Damaged file",
+                 "This DNG (" + fSourceFileName + ") is damaged and cannot be converted:\n\n" + e.what(),
                  platform::MessageIcon::kWarning);
         } else {
             LogFailure("converting", fSourcePath, e);

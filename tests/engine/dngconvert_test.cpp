@@ -142,11 +142,12 @@ TEST(OpenAndIdentify, FailuresAreReportedWithTheirCaptions)
     EXPECT_EQ(ui.boxes.shown[0].icon, MessageIcon::kWarning);
 
     // A truncated file opens, but its conversion run fails on the missing pixels: the open still
-    // returns 1 and the run reports the failure.
+    // returns 1 and the run says the photo is damaged (not a bug of the program).
     EXPECT_EQ(convert.OpenAndIdentify(fixtures::SamplePath("d800-truncated.dng"), "d800-truncated.dng"), 1);
     ASSERT_EQ(ui.boxes.shown.size(), 2u);
-    EXPECT_EQ(ui.boxes.shown[1].caption, "Oops");
-    EXPECT_EQ(ui.boxes.shown[1].text, "Whoa... that's a bug...\n\nFailed to process this DNG...");
+    EXPECT_EQ(ui.boxes.shown[1].caption, "Damaged file");
+    EXPECT_EQ(ui.boxes.shown[1].text.rfind("This DNG (d800-truncated.dng) is damaged and cannot be converted:", 0), 0u)
+        << ui.boxes.shown[1].text;
     EXPECT_FALSE(convert.fResultReady);
 }
 
