@@ -47,14 +47,7 @@ struct TempDir {
     }();
     ~TempDir() { fs::remove_all(path); }
     fs::path operator/(const std::string& name) const { return path / name; }
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Files() const { return fixtures::SortedFileNames(path); }
 };
 
 std::vector<uint8_t> ReadAll(const fs::path& path)

@@ -2,6 +2,7 @@
 // refusals and the cancel checkpoints.
 #include "engine/Class_dngconvert.h"
 #include "fake_engine_ui.h"
+#include "fixtures/temp_file.h"
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
 
@@ -51,14 +52,7 @@ protected:
         fs::copy_file(fixtures::SamplePath(sample), p);
         return p.string();
     }
-    std::vector<std::string> Written() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir / "out"))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Written() const { return fixtures::SortedFileNames(dir / "out"); }
 
     fs::path dir;
     FakeEngineUi ui;

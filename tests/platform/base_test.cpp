@@ -4,6 +4,8 @@
 #include "base/same_file.h"
 #include "base/text.h"
 
+#include "fixtures/temp_file.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -22,14 +24,7 @@ struct Folder {
     fs::path path = fs::temp_directory_path() / ("velloray-base-" + std::to_string(::getpid()));
     Folder() { fs::remove_all(path), fs::create_directories(path); }
     ~Folder() { fs::remove_all(path); }
-    std::vector<std::string> Files() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Files() const { return fixtures::SortedFileNames(path); }
 };
 
 std::string Contents(const fs::path& p)

@@ -7,6 +7,7 @@
 #include "ui/main.h"
 
 #include "engine/fake_engine_ui.h"
+#include "fixtures/temp_file.h"
 #include "fixtures/dng_fixture.h"
 
 #include "dng/host.h"
@@ -102,14 +103,7 @@ protected:
             c.push_back(r.caption);
         return c;
     }
-    std::vector<std::string> Written() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir / "out"))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Written() const { return fixtures::SortedFileNames(dir / "out"); }
     // Runs `action` at the first moment the window handles events during the next run.
     void DuringRun(std::function<void()> action) { QTimer::singleShot(0, window.get(), std::move(action)); }
 
