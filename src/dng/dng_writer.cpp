@@ -1,6 +1,7 @@
 #include "dng_writer.h"
 
 #include "error.h"
+#include "host.h"
 #include "info.h"
 #include "negative.h"
 #include "raw_digest.h"
@@ -264,6 +265,21 @@ std::vector<uint8_t> InterleavedRgb(const Image& preview)
     return out;
 }
 
+// The file's directories and values must pass the rules this reader applies to every DNG it opens
+// (which follow what DNG readers refuse): a value derived from a damaged source, such as a scale or
+// a lens correction, must stop the writing rather than give a file that readers reject. The raw
+// pixels are not needed for that; the head of the file is read as it will be written.
+void CheckReadable(const std::vector<uint8_t>& head)
+{
+    Host host;
+    const MemoryStream stream(head);
+    Info written;
+    written.Parse(host, stream);
+    written.PostParse(host);
+    if (!written.IsValidDNG())
+        ThrowBadFormat("the result would not be a valid DNG (" + written.ValidityProblem() + ")");
+}
+
 // Everything of the file but the raw pixels, which follow it as strips of rowsPerStrip rows.
 struct PreparedFile {
     std::vector<uint8_t> head;
@@ -450,6 +466,7 @@ PreparedFile Prepare(const Negative& negative, const Info& source, const Image& 
         at += bytes;
     }
     file.head.resize(dataStart);
+    CheckReadable(file.head);
     return file;
 }
 

@@ -10,7 +10,6 @@ namespace dng {
 
 namespace {
 
-constexpr uint32_t kMaxColorCode = 6; // R G B C M Y W
 constexpr uint32_t kNewestReadableMinor = 7;
 
 std::string VersionText(const std::array<uint8_t, 4>& v)
@@ -53,27 +52,9 @@ std::string LayoutProblem(const IfdInfo& m)
         if (m.cfaRepeatRows < 1 || m.cfaRepeatRows > kMaxPatternSize || m.cfaRepeatCols < 1 ||
             m.cfaRepeatCols > kMaxPatternSize)
             return "no colour filter pattern";
-        for (uint32_t r = 0; r < m.cfaRepeatRows; ++r)
-            for (uint32_t c = 0; c < m.cfaRepeatCols; ++c)
-                if (m.cfaPattern[r][c] > kMaxColorCode)
-                    return "unknown colour in the colour filter pattern";
-        // Every colour of the pattern must be one of the file's colour planes.
-        for (uint32_t r = 0; r < m.cfaRepeatRows; ++r)
-            for (uint32_t c = 0; c < m.cfaRepeatCols; ++c)
-                if (std::find(m.cfaPlaneColor.begin(), m.cfaPlaneColor.end(), m.cfaPattern[r][c]) ==
-                    m.cfaPlaneColor.end())
-                    return "the colour filter pattern names colour " + std::to_string(m.cfaPattern[r][c]) +
-                           ", which is none of the file's colour planes";
         if (m.cfaLayout < 1 || m.cfaLayout > 9)
             return "CFALayout " + std::to_string(m.cfaLayout) + " is not a defined layout";
     }
-    // A zero denominator is no number at all (a zero value is merely out of range and replaced).
-    if (!m.defaultScaleH.IsValid() || !m.defaultScaleV.IsValid())
-        return "DefaultScale has a zero denominator";
-    if (m.hasDefaultCrop && (!m.defaultCropOriginH.IsValid() || !m.defaultCropOriginV.IsValid() ||
-                             !m.defaultCropSizeH.IsValid() || !m.defaultCropSizeV.IsValid()))
-        return "the default crop has a zero denominator";
-
     const Rect whole(static_cast<int32_t>(m.height), static_cast<int32_t>(m.width));
     if (m.activeArea.IsEmpty() || m.activeArea.t < 0 || m.activeArea.l < 0 || !whole.Contains(m.activeArea))
         return "the active area is empty or does not lie inside the image";
@@ -152,7 +133,7 @@ IfdInfo& Info::MutableMainIfd()
     return fIfds[static_cast<size_t>(fMainIndex)];
 }
 
-std::string Info::ValidityProblem() const
+std::string Info::StructureProblem() const
 {
     const SharedInfo& s = fShared;
     if (!s.HasVersion())
@@ -168,6 +149,12 @@ std::string Info::ValidityProblem() const
         return "no main raw image";
     const std::string layout = LayoutProblem(fIfds[static_cast<size_t>(fMainIndex)]);
     return layout.empty() ? layout : "main raw image: " + layout;
+}
+
+std::string Info::ValidityProblem() const
+{
+    const std::string structure = StructureProblem();
+    return structure.empty() ? DamageProblem() : structure;
 }
 
 bool Info::IsValidDNG() const

@@ -24,10 +24,16 @@ public:
     // Chooses the main raw directory and settles defaults that depend on it.
     void PostParse(Host& host);
     // The validity rule: DNGVersion present and readable, a main raw directory with CFA or LinearRaw
-    // photometric and a consistent layout, UniqueCameraModel present.
+    // photometric and a consistent layout, UniqueCameraModel present; and no damaged value (below).
     bool IsValidDNG() const;
-    // Why IsValidDNG() is false (empty when it is true).
+    // Why IsValidDNG() is false (empty when it is true): the structure's problem, else the values'.
     std::string ValidityProblem() const;
+    // Why a file that is a DNG by its structure is damaged: a value that DNG readers refuse or that
+    // would corrupt a conversion (a zero denominator in a rational that is read, a colour filter
+    // pattern without one of its colours, a scale that is not positive or gives an absurd size, an
+    // opcode parameter out of its range, a lens warp without a source area). Empty when the values
+    // are sound, and when the structure already fails (the file is then simply no valid DNG).
+    std::string DamageProblem() const;
 
     const TiffContainer& Container() const { return fContainer; }
     const std::vector<IfdInfo>& Ifds() const { return fIfds; }
@@ -42,6 +48,7 @@ public:
     uint64_t FileLength() const { return fFileLength; }
 
 private:
+    std::string StructureProblem() const;
     static IfdInfo ParseIfd(const TiffDirectory& dir);
     static SharedInfo ParseShared(const TiffDirectory& ifd0);
     static ExifInfo ParseExif(const TiffDirectory& ifd0, const TiffDirectory* exif, const SharedInfo& shared);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <string>
 
 namespace dng {
@@ -188,6 +189,56 @@ WarpRectilinear::Point WarpRectilinear::SourcePoint(uint32_t set, int32_t width,
     const double tx = c.kt[0] * 2.0 * dx * dy + c.kt[1] * (r2 + 2.0 * dx * dx);
     const double ty = c.kt[1] * 2.0 * dx * dy + c.kt[0] * (r2 + 2.0 * dy * dy);
     return {cx + m * (f * dx + tx), (cy + m * (f * dy + ty)) * pixelAspect};
+}
+
+std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const
+{
+    if (width < 1 || height < 1 || !(std::isfinite(pixelAspect) && pixelAspect > 0.0))
+        return "WarpRectilinear: no image to warp";
+    // Output pixels looked at along each axis: all of them below 1024, else a step of at most 64
+    // (so that every tile holds several), and always the last one.
+    const auto axis = [](int32_t n) {
+        const int32_t step = std::clamp(n / 512, 1, 64);
+        std::vector<int32_t> at;
+        for (int32_t i = 0; i < n; i += step)
+            at.push_back(i);
+        if (at.back() != n - 1)
+            at.push_back(n - 1);
+        return at;
+    };
+    const std::vector<int32_t> xs = axis(width);
+    const std::vector<int32_t> ys = axis(height);
+    const double w = width, h = height;
+    const int32_t tilesAcross = (width + kReaderTile - 1) / kReaderTile;
+    const int32_t tilesDown = (height + kReaderTile - 1) / kReaderTile;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    struct Box {
+        double x0 = kInf, y0 = kInf, x1 = -kInf, y1 = -kInf;
+    };
+    for (uint32_t set = 0; set < Planes(); ++set) {
+        std::vector<Box> tiles(static_cast<size_t>(tilesAcross) * static_cast<size_t>(tilesDown));
+        for (int32_t y : ys) {
+            for (int32_t x : xs) {
+                const Point s = SourcePoint(set, width, height, pixelAspect, x, y);
+                if (!(s.x >= -w && s.x <= 2.0 * w && s.y >= -h && s.y <= 2.0 * h))
+                    return "WarpRectilinear: output pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+                           ") reads from far outside the image";
+                Box& b = tiles[static_cast<size_t>(y / kReaderTile) * static_cast<size_t>(tilesAcross) +
+                               static_cast<size_t>(x / kReaderTile)];
+                b.x0 = std::min(b.x0, s.x), b.x1 = std::max(b.x1, s.x);
+                b.y0 = std::min(b.y0, s.y), b.y1 = std::max(b.y1, s.y);
+            }
+        }
+        for (size_t t = 0; t < tiles.size(); ++t) {
+            const Box& b = tiles[t];
+            if (b.x1 < 0.0 || b.x0 > w || b.y1 < 0.0 || b.y0 > h)
+                return "WarpRectilinear: the tile of output pixels at (" +
+                       std::to_string((t % static_cast<size_t>(tilesAcross)) * kReaderTile) + ", " +
+                       std::to_string((t / static_cast<size_t>(tilesAcross)) * kReaderTile) +
+                       ") has no source area inside the image";
+        }
+    }
+    return {};
 }
 
 void WarpRectilinear::Apply(Host& /*host*/, Image& image, double pixelAspect) const

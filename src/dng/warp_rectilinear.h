@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace dng {
@@ -58,6 +59,16 @@ public:
         double y;
     };
     Point SourcePoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, int32_t x, int32_t y) const;
+
+    // Why a reader could not apply the warp to an image of this size (at least 1 x 1), or empty.
+    // Readers resample tile by tile (tiles of kReaderTile pixels) and take each tile's source area
+    // from where its pixels read: a tile whose source area misses the image leaves the reader
+    // nothing to resample, and source points far outside the image overflow its integer
+    // coordinates. Checked on a grid of output pixels (every pixel of an image under 1024 pixels a side), for every
+    // coefficient set: every source point lies within the image widened by its own size on each
+    // side, and every tile's source area meets the image.
+    static constexpr int32_t kReaderTile = 256;
+    std::string SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const;
 
     // Corrects the image in place: each output pixel is sampled with the Catmull-Rom bicubic at its
     // source point (edge pixels repeat beyond the image), rounded and clamped. Plane i uses

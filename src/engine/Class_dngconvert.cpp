@@ -66,6 +66,24 @@ bool IsDamagedSource(int code)
            code == dng::kErrorBadFormat;
 }
 
+// Why a path cannot take the results as a folder ("does not exist", "is a file, not a folder"...),
+// or empty when it is a folder.
+std::string FolderProblem(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status st = fs::status(folder, ec);
+    if (st.type() == fs::file_type::directory)
+        return {};
+    if (st.type() == fs::file_type::not_found || folder.empty())
+        return "does not exist";
+    if (ec)
+        return "cannot be looked at (" + ec.message() + ")";
+    if (st.type() == fs::file_type::regular)
+        return "is a file, not a folder";
+    return "is not a folder";
+}
+
 // R(x) of the staging step: x + 0.5 truncated, 0 below zero.
 int32_t RoundNonNegative(double x)
 {
@@ -148,8 +166,13 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
         fInfo = dng::Info();
         fInfo.Parse(fHost, *fStream);
         fInfo.PostParse(fHost);
-        if (!fInfo.IsValidDNG())
-            return kResultNotDng;
+        if (!fInfo.IsValidDNG()) {
+            // A file that is no DNG is passed over in silence; a DNG with damaged values is named.
+            const std::string damage = fInfo.DamageProblem();
+            if (damage.empty())
+                return kResultNotDng;
+            throw dng::Error(dng::kErrorFileIsDamaged, damage);
+        }
 
         fNegative = MakeNegative();
         fNegative->Parse(fHost, *fStream, fInfo);
@@ -193,11 +216,18 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
         fCookedCache.reset();
         fResultCopy.reset();
         fSavedRaw.reset();
+    } catch (const dng::Error& e) {
+        LogFailure("opening", fSourcePath, e);
+        fResultReady = false;
+        if (IsDamagedSource(e.Code()))
+            TellDamaged(e);
+        else
+            Tell("Velloray error", kBugText, platform::MessageIcon::kWarning);
+        return kResultStopped;
     } catch (const std::exception& e) {
         LogFailure("opening", fSourcePath, e);
         fResultReady = false;
-        fUi.MessageBoxes().Show({kBugText, "Velloray error",
-                                 platform::MessageIcon::kWarning, platform::MessageButtons::kOk, true});
+        Tell("Velloray error", kBugText, platform::MessageIcon::kWarning);
         return kResultStopped;
     }
     ConvertToMonochrome(false);
@@ -265,6 +295,12 @@ void DNGConvert::StageRawData(bool previewOnly)
 void DNGConvert::Tell(const std::string& caption, const std::string& text, platform::MessageIcon icon)
 {
     fUi.MessageBoxes().Show({text, caption, icon, platform::MessageButtons::kOk, true});
+}
+
+void DNGConvert::TellDamaged(const dng::Error& e)
+{
+    Tell("Damaged file", "This DNG (" + fSourceFileName + ") is damaged and cannot be converted:\n\n" + e.what(),
+         platform::MessageIcon::kWarning);
 }
 
 void DNGConvert::RegularPass(bool half)
@@ -612,12 +648,14 @@ int32_t DNGConvert::NameAndWrite()
         return kResultDone;
     const std::string folder = base::Trimmed(fUi.AutoSaveFolder());
     std::error_code ec;
-    if (!plugin && !std::filesystem::is_directory(folder, ec)) {
-        Tell("Auto save",
-             "The result isn't stored: the auto-save folder \"" + folder +
-                 "\" does not exist.\n\nChoose another folder, or save the result by hand.",
-             platform::MessageIcon::kWarning);
-        return kResultDone;
+    if (!plugin) {
+        if (const std::string problem = FolderProblem(folder); !problem.empty()) {
+            Tell("Auto save",
+                 "The result isn't stored: the auto-save folder \"" + folder + "\" " + problem +
+                     ".\n\nChoose another folder, or save the result by hand.",
+                 platform::MessageIcon::kWarning);
+            return kResultDone;
+        }
     }
     if (plugin)
         fSourceFileName = fUi.PluginPhotoPath();
@@ -725,11 +763,10 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
             Tell("Velloray error", "The result could not be written:\n\n" + std::string(e.what()),
                  platform::MessageIcon::kWarning);
         } else if (IsDamagedSource(e.Code())) {
-            // Not a bug either: the photo's own data is cut short, broken or fails its digest.
+            // Not a bug either: the photo's own data is cut short, broken or fails its digest, or
+            // its values would make a file that readers refuse.
             LogFailure("converting", fSourcePath, e);
-            Tell("Damaged file",
-                 "This DNG (" + fSourceFileName + ") is damaged and cannot be converted:\n\n" + e.what(),
-                 platform::MessageIcon::kWarning);
+            TellDamaged(e);
         } else {
             LogFailure("converting", fSourcePath, e);
             Tell("Oops", kBugText, platform::MessageIcon::kWarning);

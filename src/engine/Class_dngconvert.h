@@ -12,6 +12,7 @@
 #include "worker_pool.h"
 
 #include "dng/dng_writer.h"
+#include "dng/error.h"
 #include "dng/image.h"
 #include "dng/info.h"
 #include "dng/stream.h"
@@ -113,6 +114,8 @@ private:
     void PrepareOutputMetadata();
     int32_t NameAndWrite();
     void Tell(const std::string& caption, const std::string& text, platform::MessageIcon icon);
+    // "Damaged file": names the photo and what is wrong with it.
+    void TellDamaged(const dng::Error& e);
     void DropNegative();
     std::unique_ptr<VrelNegative> MakeNegative();
 

@@ -62,6 +62,9 @@ struct Tiff {
 
 using Edit = std::function<void(D& ifd0, D& raw, D& exif)>;
 
+// OpcodeList3: one optional opcode of an id readers do not know, without parameters.
+const std::vector<int64_t> kOpcodes{0, 0, 0, 1, 0, 0, 0, 99, 1, 3, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+
 // A small colour DNG: IFD0 is an RGB thumbnail with the shared tags, SubIFD 0 a 6x4 CFA raw
 // image in two strips of two rows. The strip data are not there; the structure does not need them.
 std::vector<uint8_t> MakeDng(bool big, const Edit& edit = {})
@@ -69,7 +72,7 @@ std::vector<uint8_t> MakeDng(bool big, const Edit& edit = {})
     D raw = {{254, {L, {0}}}, {256, {L, {6}}}, {257, {L, {4}}}, {258, {S, {16}}}, {259, {S, {1}}},
              {262, {S, {32803}}}, {277, {S, {1}}}, {278, {L, {2}}}, {273, {L, {100000, 100048}}},
              {279, {L, {48, 48}}}, {33421, {S, {2, 2}}}, {33422, {B, {1, 0, 2, 1}}}, {50717, {S, {4095}}},
-             {50719, {R, {1, 2, 1, 1}}}, {50720, {L, {4, 2}}}, {51022, {dng::kTypeUndefined, {0, 0, 0, 0, 9}}}};
+             {50719, {R, {1, 2, 1, 1}}}, {50720, {L, {4, 2}}}, {51022, {dng::kTypeUndefined, kOpcodes}}};
     D ifd0 = {{254, {L, {1}}}, {256, {L, {2}}}, {257, {L, {2}}}, {258, {S, {8, 8, 8}}}, {262, {S, {2}}},
               {277, {S, {3}}}, {273, {L, {8}}}, {279, {L, {12}}}, {271, Text("Maker")}, {272, Text("Model X")},
               {274, {S, {6}}}, {50706, {B, {1, 4, 0, 0}}}, {50708, Text(std::string("Maker X \0\0", 10))},
@@ -120,7 +123,7 @@ TEST(Info, SmallDngInBothByteOrders)
         EXPECT_EQ(std::tie(m.width, m.height, m.usesTiles, m.tileWidth, m.tileLength, m.tileOffsets),
                   std::make_tuple(6u, 4u, false, 6u, 2u, std::vector<uint64_t>{100000, 100048}));
         EXPECT_EQ(std::tie(m.cfaPattern[1][0], m.whiteLevel[0], m.defaultCropOriginH, m.defaultCropSizeV, m.opcodeList[2]),
-                  std::make_tuple(2, 4095u, URational(1, 2), URational(2, 1), std::vector<uint8_t>{0, 0, 0, 0, 9}));
+                  std::make_tuple(2, 4095u, URational(1, 2), URational(2, 1), std::vector<uint8_t>(kOpcodes.begin(), kOpcodes.end())));
         // Trailing NULs go, trailing spaces stay.
         const dng::SharedInfo& s = p.info.Shared();
         EXPECT_EQ(std::tie(s.dngBackwardVersion, s.uniqueCameraModel, s.orientation, s.xmp),

@@ -1,0 +1,170 @@
+// The values of a DNG that readers check beyond its structure, and that a conversion computes with
+// or carries into the file it writes. A file that breaks one of them is damaged: converting it
+// would give a wrong result or a file that DNG readers refuse.
+#include "info.h"
+
+#include "opcode_limits.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace dng {
+
+namespace {
+
+constexpr uint32_t kMaxColorCode = 6; // R G B C M Y W
+// The largest side an image may have once scaled (DefaultScale, then BestQualityScale): far above
+// what any camera needs (a scale of 2 on 65000 pixels), far below where a reader's integer sizes
+// overflow.
+constexpr double kMaxScaledSide = 1000000.0;
+
+template <typename R>
+bool AllValid(const std::vector<R>& values)
+{
+    return std::all_of(values.begin(), values.end(), [](const R& r) { return r.IsValid(); });
+}
+
+std::string Text(URational r)
+{
+    return std::to_string(r.n) + "/" + std::to_string(r.d);
+}
+
+// A zero denominator is no number at all; every rational the conversion reads must have none.
+std::string SharedProblem(const SharedInfo& s)
+{
+    const std::pair<const char*, const std::vector<SRational>*> matrices[] = {
+        {"ColorMatrix1", &s.colorMatrix1},         {"ColorMatrix2", &s.colorMatrix2},
+        {"CameraCalibration1", &s.cameraCalibration1}, {"CameraCalibration2", &s.cameraCalibration2},
+        {"ForwardMatrix1", &s.forwardMatrix1},     {"ForwardMatrix2", &s.forwardMatrix2},
+        {"ReductionMatrix1", &s.reductionMatrix1}, {"ReductionMatrix2", &s.reductionMatrix2},
+    };
+    for (const auto& [name, values] : matrices)
+        if (!AllValid(*values))
+            return std::string(name) + " has a zero denominator";
+    const std::pair<const char*, bool> others[] = {
+        {"AnalogBalance", AllValid(s.analogBalance)},
+        {"AsShotNeutral", AllValid(s.asShotNeutral)},
+        {"AsShotWhiteXY", !s.hasAsShotWhiteXY || (s.asShotWhiteX.IsValid() && s.asShotWhiteY.IsValid())},
+        {"BaselineExposure", s.baselineExposure.IsValid()},
+        {"BaselineNoise", s.baselineNoise.IsValid()},
+        {"BaselineSharpness", s.baselineSharpness.IsValid()},
+        {"LinearResponseLimit", s.linearResponseLimit.IsValid()},
+        {"ShadowScale", s.shadowScale.IsValid()},
+    };
+    for (const auto& [name, valid] : others)
+        if (!valid)
+            return std::string(name) + " has a zero denominator";
+    return {};
+}
+
+// The colours of a colour filter pattern: known codes, each one of the file's colour planes, and
+// every plane's colour present (a pattern without blue photosites has no blue to interpolate).
+std::string PatternProblem(const IfdInfo& m)
+{
+    if (m.photometric != kPhotometricCFA)
+        return {};
+    for (uint32_t r = 0; r < m.cfaRepeatRows; ++r)
+        for (uint32_t c = 0; c < m.cfaRepeatCols; ++c) {
+            const uint8_t colour = m.cfaPattern[r][c];
+            if (colour > kMaxColorCode)
+                return "unknown colour in the colour filter pattern";
+            if (std::find(m.cfaPlaneColor.begin(), m.cfaPlaneColor.end(), colour) == m.cfaPlaneColor.end())
+                return "the colour filter pattern names colour " + std::to_string(colour) +
+                       ", which is none of the file's colour planes";
+        }
+    for (const uint8_t colour : m.cfaPlaneColor) {
+        bool found = false;
+        for (uint32_t r = 0; r < m.cfaRepeatRows && !found; ++r)
+            for (uint32_t c = 0; c < m.cfaRepeatCols && !found; ++c)
+                found = m.cfaPattern[r][c] == colour;
+        if (!found)
+            return "the colour filter pattern does not contain all the colours (colour " + std::to_string(colour) +
+                   " is missing)";
+    }
+    return {};
+}
+
+std::string LevelProblem(const IfdInfo& m)
+{
+    for (uint32_t r = 0; r < m.blackLevelRepeatRows; ++r)
+        for (uint32_t c = 0; c < m.blackLevelRepeatCols; ++c)
+            for (uint32_t s = 0; s < m.samplesPerPixel; ++s)
+                if (!m.blackLevel[r][c][s].IsValid())
+                    return "BlackLevel has a zero denominator";
+    if (!AllValid(m.blackLevelDeltaH))
+        return "BlackLevelDeltaH has a zero denominator";
+    if (!AllValid(m.blackLevelDeltaV))
+        return "BlackLevelDeltaV has a zero denominator";
+    return {};
+}
+
+// The factor a scale stands for: a zero is out of range and read as 1, as readers do.
+double Factor(URational r)
+{
+    return r.n == 0 ? 1.0 : r.As_real64();
+}
+
+// DefaultScale, BestQualityScale and the default crop: numbers, and sizes that stay sane once scaled.
+std::string ScaleProblem(const IfdInfo& m)
+{
+    if (!m.defaultScaleH.IsValid() || !m.defaultScaleV.IsValid())
+        return "DefaultScale has a zero denominator";
+    if (!m.bestQualityScale.IsValid())
+        return "BestQualityScale has a zero denominator";
+    if (m.hasDefaultCrop && (!m.defaultCropOriginH.IsValid() || !m.defaultCropOriginV.IsValid() ||
+                             !m.defaultCropSizeH.IsValid() || !m.defaultCropSizeV.IsValid()))
+        return "the default crop has a zero denominator";
+
+    const double scaleH = Factor(m.defaultScaleH), scaleV = Factor(m.defaultScaleV);
+    const double best = std::max(1.0, Factor(m.bestQualityScale));
+    const double activeW = m.activeArea.W(), activeH = m.activeArea.H();
+    if (activeW * scaleH * best > kMaxScaledSide || activeH * scaleV * best > kMaxScaledSide)
+        return "DefaultScale " + Text(m.defaultScaleH) + " x " + Text(m.defaultScaleV) + " with BestQualityScale " +
+               Text(m.bestQualityScale) + " makes the image larger than any reader takes";
+    // The crop as readers keep it: its stored size when that is positive, at most the active area.
+    const double cropW = m.hasDefaultCrop && m.defaultCropSizeH.n != 0
+                             ? std::min(m.defaultCropSizeH.As_real64(), activeW) : activeW;
+    const double cropH = m.hasDefaultCrop && m.defaultCropSizeV.n != 0
+                             ? std::min(m.defaultCropSizeV.As_real64(), activeH) : activeH;
+    if (cropW * scaleH < 1.0 || cropH * scaleV < 1.0)
+        return "DefaultScale " + Text(m.defaultScaleH) + " x " + Text(m.defaultScaleV) +
+               " makes the image smaller than a pixel";
+    return {};
+}
+
+// Each list runs on its own image: list 1 on the stored image, lists 2 and 3 on the active area.
+std::string OpcodesProblem(const IfdInfo& m)
+{
+    const double aspect = Factor(m.defaultScaleH) / Factor(m.defaultScaleV);
+    const char* names[3] = {"OpcodeList1", "OpcodeList2", "OpcodeList3"};
+    for (uint32_t i = 0; i < 3; ++i) {
+        if (m.opcodeList[i].empty())
+            continue;
+        const int32_t width = i == 0 ? static_cast<int32_t>(m.width) : m.activeArea.W();
+        const int32_t height = i == 0 ? static_cast<int32_t>(m.height) : m.activeArea.H();
+        if (std::string problem = OpcodeListProblem(m.opcodeList[i], names[i], width, height, aspect);
+            !problem.empty())
+            return problem;
+    }
+    return {};
+}
+
+} // namespace
+
+std::string Info::DamageProblem() const
+{
+    if (!StructureProblem().empty())
+        return {};
+    if (std::string problem = SharedProblem(fShared); !problem.empty())
+        return problem;
+    // The scales before the opcodes: the opcodes are checked on the pixel shape the scales give.
+    const IfdInfo& main = fIfds[static_cast<size_t>(fMainIndex)];
+    for (std::string (*rule)(const IfdInfo&) : {PatternProblem, LevelProblem, ScaleProblem, OpcodesProblem})
+        if (std::string problem = rule(main); !problem.empty())
+            return "main raw image: " + problem;
+    return {};
+}
+
+} // namespace dng

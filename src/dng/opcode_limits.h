@@ -1,0 +1,26 @@
+// What a DNG reader accepts in the parameters of the opcodes it knows: byte counts that match
+// the counts inside, finite numbers, centres and phases in their ranges, areas with a size and
+// pitches of at least 1, and (WarpRectilinear) a warp that leaves every part of the image a
+// source area. A file is written with the opcode lists of its source, so a source whose opcodes
+// break these limits would give a file that readers refuse.
+#pragma once
+
+#include "opcode_list.h"
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace dng {
+
+// Why a reader would refuse this opcode when it runs on an image of width x height pixels whose
+// pixels are pixelAspect times as wide as high; empty when it would not. Opcodes this reader does
+// not know are left to the version rule (an optional one is skipped, another one needs a newer
+// reader).
+std::string OpcodeProblem(const Opcode& opcode, int32_t width, int32_t height, double pixelAspect);
+
+// The same for a whole stored list (the bytes of an OpcodeList tag), named `name` in the answer.
+std::string OpcodeListProblem(std::span<const uint8_t> bytes, const char* name, int32_t width, int32_t height,
+                              double pixelAspect);
+
+} // namespace dng
