@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -210,6 +212,25 @@ TEST(Info, ChoosesTheMainRawImage)
     EXPECT_THROW(none.info.MainIfd(), dng::Error);
 }
 
+// A 3 x 3 SRATIONAL matrix (the identity) with a zero denominator at `zeroAt` (-1: none).
+V Matrix(int zeroAt)
+{
+    std::vector<int64_t> v;
+    for (int k = 0; k < 9; ++k)
+        v.insert(v.end(), {k % 4 == 0 ? 1 : 0, k == zeroAt ? 0 : 1});
+    return {SR, v};
+}
+
+// An opcode list of one WarpRectilinear opcode with one set (kr0, 0, 0, 0, 0, 0) and centre (cx, 0.5).
+V Warp(double kr0, double cx)
+{
+    std::vector<int64_t> b = {0, 0, 0, 1, 0, 0, 0, 1, 1, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 68, 0, 0, 0, 1};
+    for (double d : {kr0, 0.0, 0.0, 0.0, 0.0, 0.0, cx, 0.5})
+        for (int i = 7; i >= 0; --i)
+            b.push_back(static_cast<uint8_t>(std::bit_cast<uint64_t>(d) >> (8 * i)));
+    return {dng::kTypeUndefined, b};
+}
+
 TEST(Info, ValidityRule)
 {
     auto linear = [](D& r, std::vector<int64_t> bits) {
@@ -265,6 +286,32 @@ TEST(Info, ValidityRule)
         {"too few strips", true, [](D&, D& r) { r[278] = {L, {1}}; }},
         {"compression 9", true, [](D&, D& r) { r[259] = {S, {9}}; }},
         {"malformed advisory tag", true, [](D&, D& r) { r[50738] = {SR, {-1, 1}}; }},
+        // Damaged values: zero denominators of what is read, scales that no reader takes, colour
+        // filter patterns without a colour, opcodes out of range.
+        {"ColorMatrix2 x/0", false, [](D& i, D&) { i[50722] = Matrix(7); }},
+        {"ColorMatrix2", true, [](D& i, D&) { i[50722] = Matrix(-1); }},
+        {"CameraCalibration1 x/0", false, [](D& i, D&) { i[50723] = Matrix(0); }},
+        {"ForwardMatrix2 x/0", false, [](D& i, D&) { i[50965] = Matrix(4); }},
+        {"AnalogBalance x/0", false, [](D& i, D&) { i[50727] = {R, {1, 1, 1, 0, 1, 1}}; }},
+        {"AsShotNeutral x/0", false, [](D& i, D&) { i[50728] = {R, {1, 2, 1, 0, 3, 4}}; }},
+        {"AsShotWhiteXY x/0", false, [](D& i, D&) { i.erase(50728), i[50729] = {R, {3457, 10000, 3585, 0}}; }},
+        {"BaselineExposure x/0", false, [](D& i, D&) { i[50730] = {SR, {-1, 0}}; }},
+        {"ShadowScale x/0", false, [](D& i, D&) { i[50739] = {R, {1, 0}}; }},
+        {"BlackLevel x/0", false, [](D&, D& r) { r[50714] = {R, {256, 0}}; }},
+        {"BlackLevelDeltaV x/0", false, [](D&, D& r) { r[50716] = {SR, {1, 1, 1, 0, 1, 1, 1, 1}}; }},
+        {"DefaultScale 2^31", false, [](D&, D& r) { r[50718] = {R, {0x80000000, 1, 1, 1}}; }},
+        {"DefaultScale 1/2", true, [](D&, D& r) { r[50718] = {R, {1, 2, 1, 2}}; }},
+        {"DefaultScale 1/10", false, [](D&, D& r) { r[50718] = {R, {1, 10, 1, 1}}; }},
+        {"BestQualityScale 2^31 + 1", false, [](D&, D& r) { r[50780] = {R, {0x80000001, 1}}; }},
+        {"BestQualityScale x/0", false, [](D&, D& r) { r[50780] = {R, {3, 0}}; }},
+        {"BestQualityScale 3/2", true, [](D&, D& r) { r[50780] = {R, {3, 2}}; }},
+        {"all red pattern", false, [](D&, D& r) { r[33422] = {B, {0, 0, 0, 0}}; }},
+        {"pattern without blue", false, [](D&, D& r) { r[33422] = {B, {1, 0, 1, 1}}; }},
+        {"warp", true, [](D&, D& r) { r[51022] = Warp(1.0, 0.5); }},
+        {"warp not finite", false, [](D&, D& r) { r[51022] = Warp(NAN, 0.5); }},
+        {"warp centre outside", false, [](D&, D& r) { r[51022] = Warp(1.0, 1.5); }},
+        {"warp far outside", false, [](D&, D& r) { r[51022] = Warp(1e20, 0.5); }},
+        {"warp in list 1", false, [](D&, D& r) { r[51008] = Warp(1e20, 0.5); }},
     };
     for (const auto& [what, valid, edit] : cases) {
         for (bool big : {false, true}) {

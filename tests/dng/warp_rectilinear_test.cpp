@@ -103,3 +103,37 @@ TEST(WarpRectilinear, OnePlaneRewriteKeepsTheGreenSetOfThreeOrTheOnlySet)
 }
 
 } // namespace
+
+// A reader needs a source area inside the image for every tile of output pixels, and source points
+// its integer coordinates can hold.
+TEST(WarpRectilinear, SourceAreaRule)
+{
+    const Set kLens{1.0004, -0.03, 0.004, 0, 0, 0};
+    const struct {
+        Set set;
+        double cx, aspect;
+        int32_t width, height;
+        const char* problem; // a part of the answer, or null for none
+    } cases[] = {
+        {kIdentity, 0.5, 1.0, 1024, 768, nullptr},
+        {kLens, 0.5, 1.0, 2400, 1600, nullptr},
+        {kLens, 0.5, 2.0, 2400, 800, nullptr},
+        {kIdentity, 0.5, 1.0, 1, 1, nullptr},
+        {{1e-300, 0, 0, 0, 0, 0}, 0.5, 1.0, 1024, 768, nullptr}, // everything from the centre
+        {kShrink, 0.0, 1.0, 1024, 768, nullptr},
+        // The corner tiles read only from beyond the image's corners.
+        {{2.5, 0, 0, 0, 0, 0}, 0.5, 1.0, 1024, 768, "no source area"},
+        {{4.0, 0, 0, 0, 0, 0}, 0.5, 1.0, 1024, 768, "far outside"},
+        {{1.0, 0, 0, 0, 0.9, 0}, 0.5, 1.0, 1024, 768, "far outside"},
+        {{1e20, 0, 0, 0, 0, 0}, 0.5, 1.0, 64, 48, "far outside"},
+        {{1.0, 0, 0, 1e12, 0, 0}, 0.5, 1.0, 64, 48, "far outside"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.set[0] << " " << c.set[3] << " " << c.set[4] << " " << c.width);
+        const std::string problem = Warp({c.set}, c.cx).SourceAreaProblem(c.width, c.height, c.aspect);
+        if (c.problem)
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        else
+            EXPECT_EQ(problem, "");
+    }
+}

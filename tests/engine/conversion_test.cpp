@@ -37,7 +37,19 @@ protected:
         ui.autoSave = true;
         ui.autoSaveFolder = (dir / "out").string();
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override
+    {
+        // Whatever a conversion wrote passes the rules our reader applies to every DNG it opens.
+        for (const std::string& name : Written()) {
+            dng::FileStream stream((dir / "out" / name).string());
+            dng::Host host;
+            dng::Info info;
+            info.Parse(host, stream);
+            info.PostParse(host);
+            EXPECT_TRUE(info.IsValidDNG()) << name << ": " << info.ValidityProblem();
+        }
+        fs::remove_all(dir);
+    }
 
     // A copy of a fixture or a sample as the source photo.
     std::string Source(const std::vector<uint8_t>& bytes, const std::string& name)
@@ -209,19 +221,26 @@ TEST_F(Conversion, NothingIsWrittenOverTheSourceOrWithoutAFolder)
     ASSERT_EQ(convert.OpenAndIdentify(src, "x-M.dng"), 1);
     ASSERT_EQ(ui.boxes.shown.size(), 2u);
     EXPECT_EQ(ui.boxes.shown[1].caption, "Auto save");
+    EXPECT_NE(ui.boxes.shown[1].text.find("missing\" does not exist."), std::string::npos) << ui.boxes.shown[1].text;
     EXPECT_TRUE(convert.fResultReady); // the result can still be saved by hand
+    // A file where the folder should be is called what it is.
+    ui.autoSaveFolder = src;
+    ASSERT_EQ(convert.OpenAndIdentify(src, "x-M.dng"), 1);
+    ASSERT_EQ(ui.boxes.shown.size(), 3u);
+    EXPECT_NE(ui.boxes.shown[2].text.find("x-M.dng\" is a file, not a folder."), std::string::npos)
+        << ui.boxes.shown[2].text;
     ui.autoSaveFolder = (dir / "out").string();
     const std::string tif = Source(bytes, "y.tif");
     ASSERT_EQ(convert.OpenAndIdentify(tif, "y.tif"), 1);
-    ASSERT_EQ(ui.boxes.shown.size(), 3u);
-    EXPECT_EQ(ui.boxes.shown[2].caption, "Auto save");
+    ASSERT_EQ(ui.boxes.shown.size(), 4u);
+    EXPECT_EQ(ui.boxes.shown[3].caption, "Auto save");
     EXPECT_TRUE(Written().empty());
 
     // A folder that refuses the file: said so, with the path and the system's reason.
     ui.autoSaveFolder = "/proc";
     ASSERT_EQ(convert.OpenAndIdentify(src, "x-M.dng"), 1);
-    ASSERT_EQ(ui.boxes.shown.size(), 4u);
-    const std::string& text = ui.boxes.shown[3].text;
+    ASSERT_EQ(ui.boxes.shown.size(), 5u);
+    const std::string& text = ui.boxes.shown[4].text;
     EXPECT_EQ(text.find("Whoa"), std::string::npos) << text;
     EXPECT_EQ(text.rfind("The result could not be written:\n\ncannot create a file in the folder of /proc/x-M-M.dng: ", 0), 0u)
         << text;

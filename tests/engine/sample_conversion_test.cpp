@@ -80,7 +80,8 @@ TEST_P(SampleConversion, WrittenFileIsReadByEveryReader)
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Deblurring..."), c.kernel == Case::kNone ? 0 : 1);
     const dng::Image& result = *convert.fNegative->Stage1Image();
 
-    // Our reader: one LinearRaw plane holding the result.
+    // Our reader: the file passes every rule it applies to a DNG it opens (structure and values),
+    // and holds the result as one LinearRaw plane.
     {
         dng::FileStream stream(convert.fWrittenPath);
         dng::Host host;
