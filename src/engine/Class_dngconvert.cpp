@@ -666,8 +666,8 @@ int32_t DNGConvert::NameAndWrite()
              platform::MessageIcon::kWarning);
         return kResultDone;
     }
-    fSourceFileName = InsertBeforeExtension(
-        fSourceFileName, MethodSuffix(fUi.MethodIndex(), fMethod, fUi.StrengthPosition(), fUi.StrengthMaximum()));
+    fSourceFileName =
+        ResultFileName(fSourceFileName, fUi.MethodIndex(), fMethod, fUi.StrengthPosition(), fUi.StrengthMaximum());
 
     if (!plugin) {
         const std::string target = (std::filesystem::path(folder) / fSourceFileName).string();

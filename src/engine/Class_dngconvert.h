@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Class_fft.h"
+#include "bayer_layout.h"
 #include "Class_vrel_host.h"
 #include "Class_vrel_render.h"
 #include "engine_ui.h"
@@ -19,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,6 +82,8 @@ public:
     std::string fSourceFileName;
     std::string fCameraSerial;
     std::string fCameraModel;
+    // The colour-filter layout of the selected photo's raw image (none when it has no 2 x 2 pattern).
+    std::optional<BayerLayout> fCameraLayout;
     dng::Info fInfo;
     std::unique_ptr<dng::FileStream> fStream;
     int32_t fActiveAreaLeft = 0;

@@ -204,6 +204,7 @@ int32_t DNGConvert::ReadEmbeddedPreview(std::string path)
         fOutputPreview.reset();
         fCookedCache.reset();
         fResultCopy.reset();
+        fCameraLayout.reset();
         // So does its picture, whatever becomes of this one: no preview, no DNG, or a failure.
         fUi.ClearEmbeddedPreview();
         fUi.RepaintEmbeddedPreview();
@@ -228,6 +229,7 @@ int32_t DNGConvert::ReadEmbeddedPreview(std::string path)
 
         const std::string model = info.Shared().uniqueCameraModel;
         fCameraModel = model;
+        fCameraLayout = PhotoBayerLayout(info.MainIfd());
         fUi.SetModelLabel("from: " + model);
         fCameraCode = base::Trimmed(model) == kLeicaT ? 3 : 0;
 

@@ -29,6 +29,15 @@ std::string MethodSuffix(int32_t methodIndex, int32_t method, int32_t strengthPo
     }
 }
 
+std::string ResultFileName(const std::string& sourceName, int32_t methodIndex, int32_t method,
+                           int32_t strengthPosition, int32_t strengthMaximum)
+{
+    const std::string suffix = MethodSuffix(methodIndex, method, strengthPosition, strengthMaximum);
+    if (!HasDngExtension(sourceName))
+        return sourceName + suffix + ".dng";
+    return InsertBeforeExtension(sourceName, suffix);
+}
+
 bool HasDngExtension(const std::string& name)
 {
     return name.size() >= 4 && base::EqualsIgnoringCase(std::string_view(name).substr(name.size() - 4), ".dng");

@@ -13,6 +13,11 @@ namespace engine {
 // strength in percent (5 x position + 5, or 100 at the top position).
 std::string MethodSuffix(int32_t methodIndex, int32_t method, int32_t strengthPosition, int32_t strengthMaximum);
 
+// The name of the result of the photo `sourceName` (a file name without folder): the method's
+// suffix in front of its ".dng"; a name without ".dng" gets the suffix and ".dng" at its end.
+std::string ResultFileName(const std::string& sourceName, int32_t methodIndex, int32_t method,
+                           int32_t strengthPosition, int32_t strengthMaximum);
+
 // True when the name ends in ".dng" in any letter case.
 bool HasDngExtension(const std::string& name);
 

@@ -37,10 +37,12 @@ TFDeadPixelList::TFDeadPixelList(platform::IniFile& settings, platform::MessageB
 
 TFDeadPixelList::~TFDeadPixelList() = default;
 
-void TFDeadPixelList::SetCurrentBody(const std::string& serial, const std::string& model)
+void TFDeadPixelList::SetCurrentBody(const std::string& serial, const std::string& model,
+                                     std::optional<engine::BayerLayout> layout)
 {
     fCurrentSerial = serial;
     fCurrentModel = model;
+    fCurrentLayout = layout;
 }
 
 void TFDeadPixelList::showEvent(QShowEvent* event)
@@ -81,12 +83,16 @@ void TFDeadPixelList::cbCamerasChange()
     const int index = fUi->cbCameras->currentIndex();
     if (index >= 0 && size_t(index) < bodies.size()) {
         fSerial = bodies[size_t(index)].serial;
-        const std::string model = ModelText(bodies[size_t(index)]);
+        // The open photo's own pattern is the surest word on its body's colours; other bodies
+        // have their model's.
+        const bool openBody = fCurrentLayout && !fCurrentSerial.empty() && fSerial == fCurrentSerial;
+        const engine::BayerLayout layout =
+            openBody ? *fCurrentLayout : engine::ModelBayerLayout(bodies[size_t(index)].model);
         for (const platform::DeadPixel& p : store.Load(fSerial)) {
             auto* item = new QTreeWidgetItem(fUi->lvPixels);
             item->setText(0, QString::number(p.x));
             item->setText(1, QString::number(p.y));
-            item->setText(2, QString::fromStdString(BayerColourName(p.x, p.y, model)));
+            item->setText(2, QString::fromStdString(BayerColourName(p.x, p.y, layout)));
         }
     }
     actionRemoveSelectedUpdate();

@@ -2,11 +2,13 @@
 // with their colour-filter colour, and removal of one pixel after a question.
 #pragma once
 
+#include "engine/bayer_layout.h"
 #include "platform/message_box.h"
 
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace Ui {
@@ -25,8 +27,10 @@ public:
     TFDeadPixelList(platform::IniFile& settings, platform::MessageBoxService& boxes, QWidget* parent = nullptr);
     ~TFDeadPixelList() override;
 
-    // The body of the open photo, preselected when the list is shown.
-    void SetCurrentBody(const std::string& serial, const std::string& model);
+    // The body of the open photo, preselected when the list is shown, and the colour-filter layout
+    // of the photo's raw image, which names the colours of that body's pixels.
+    void SetCurrentBody(const std::string& serial, const std::string& model,
+                        std::optional<engine::BayerLayout> layout = std::nullopt);
     // The serial number whose pixels are listed (empty when none).
     const std::string& ListedSerial() const { return fSerial; }
 
@@ -46,6 +50,7 @@ private:
     platform::MessageBoxService& fBoxes;
     std::string fCurrentSerial;
     std::string fCurrentModel;
+    std::optional<engine::BayerLayout> fCurrentLayout;
     std::string fSerial;
 };
 

@@ -3,6 +3,7 @@
 #include "ui_main.h"
 
 #include "engine/kelvin_slider.h"
+#include "engine/output_naming.h"
 #include "platform/dead_pixel_store.h"
 #include "ui/about.h"
 #include "ui/deadpixellist.h"
@@ -28,6 +29,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -154,9 +156,17 @@ TFMain::TFMain(const TFMainServices& services, QWidget* parent)
     connect(fUi->cbGamma, &QComboBox::currentIndexChanged, this, &TFMain::cbGammaChange);
     connect(fUi->tbBrightness, &QSlider::valueChanged, this, &TFMain::tbBrightnessChange);
     connect(fUi->tbContrast, &QSlider::valueChanged, this, &TFMain::tbContrastChange);
-    connect(fUi->sbPrecooked, &QToolButton::clicked, this, &TFMain::sbPrecookedClick);
-    connect(fUi->sbCooked, &QToolButton::clicked, this, &TFMain::sbCookedClick);
-    connect(fUi->sbClipping, &QToolButton::clicked, this, &TFMain::sbClippingClick);
+    // The preview buttons follow their state, however it changes (mouse, keyboard, assistive
+    // technology, the program): the kind button that goes down does the work.
+    connect(fUi->sbPrecooked, &QToolButton::toggled, this, [this](bool down) {
+        if (down)
+            sbPrecookedClick();
+    });
+    connect(fUi->sbCooked, &QToolButton::toggled, this, [this](bool down) {
+        if (down)
+            sbCookedClick();
+    });
+    connect(fUi->sbClipping, &QToolButton::toggled, this, &TFMain::sbClippingClick);
     connect(fUi->imgPreview, &BitmapView::MouseDown, this, &TFMain::imgPreviewMouseDown);
     connect(fUi->imgPreview, &BitmapView::MouseMove, this, &TFMain::imgPreviewMouseMove);
     connect(fUi->imgPreview, &BitmapView::MouseUp, this, &TFMain::imgPreviewMouseUp);
@@ -404,8 +414,9 @@ void TFMain::cbFilterChange()
     if (fRunActive)
         return;
     const int method = fUi->cbFilter->currentIndex();
-    // An RGB method reads the photo again for its own white, which drops the result.
-    const bool reread = method >= 3 && fPrevMethod < 3 && PhotoChosen();
+    // A filter method coming from "Regular" or a RAW method reads the photo again (an RGB method
+    // needs its own white), which drops the result.
+    const bool reread = method >= 1 && fPrevMethod < 3 && PhotoChosen();
     if (method != fPrevMethod) {
         if (reread && !ConfirmDiscard()) {
             const QSignalBlocker quiet(fUi->cbFilter);
@@ -554,6 +565,8 @@ void TFMain::btCalculateClick()
     fConvert.fStrengthRed = fUi->tbStrength->value();
     fConvert.fStrengthBlue = fUi->tbStrength->value();
     fToolsMode = ToolsPreviewMode(fConvert.fMethod, fUi->tbStrength->value(), kStrengthMaximum);
+    fRunMethod = fConvert.fMethod;
+    fRunStrength = fConvert.fStrengthRed;
 
     bool ok = false;
     try {
@@ -649,8 +662,9 @@ void TFMain::EnableControls(bool enable)
 {
     fControlsEnabled = enable;
     ApplyEnabling();
+    // The keyboard goes on in the photo list: Down selects the next photo.
     if (enable && fExplorer)
-        fExplorer->setFocus();
+        fExplorer->List()->setFocus();
     fUi->btSaveAs->repaint();
 }
 
@@ -739,7 +753,11 @@ void TFMain::btSaveAsClick()
 {
     if (fRunActive || !fConvert.fResultReady)
         return;
-    const QString file = fDialogs->ChooseSaveFile(this, "Save DNG");
+    // Proposed: the photo's folder and the name auto save would give the result.
+    const QFileInfo source(FromPath(fConvert.fSourcePath));
+    const std::string name =
+        engine::ResultFileName(ToPath(source.fileName()), fRunMethod, fRunMethod, fRunStrength, kStrengthMaximum);
+    const QString file = fDialogs->ChooseSaveFile(this, "Save DNG", source.dir().filePath(FromPath(name)));
     if (file.isEmpty())
         return;
     EnableControls(false);
@@ -870,7 +888,7 @@ void TFMain::sbDeadPixelListClick()
         return;
     if (!fDeadPixelList)
         fDeadPixelList = new TFDeadPixelList(*fSettings, *fBoxes, this);
-    fDeadPixelList->SetCurrentBody(fConvert.fCameraSerial, fConvert.fCameraModel);
+    fDeadPixelList->SetCurrentBody(fConvert.fCameraSerial, fConvert.fCameraModel, fConvert.fCameraLayout);
     fDeadPixelList->exec();
     UpdateDeadPixelControls();
 }
@@ -943,7 +961,10 @@ void TFMain::PreviewLevelsChanged()
         // The marks are drawn into the pixels, where a new palette cannot reach: draw afresh
         // without them.
         fClippingView = false;
-        fUi->sbClipping->setChecked(false);
+        {
+            const QSignalBlocker quiet(fUi->sbClipping);
+            fUi->sbClipping->setChecked(false);
+        }
         fConvert.ShowPrecookedPreview(fPreviewBitmap, static_cast<uint16_t>(fGammaIndex), fBrightness, fContrast);
         RefreshResultPreview();
     } else {
@@ -958,10 +979,19 @@ void TFMain::PreviewLevelsChanged()
     DrawPreview();
 }
 
+void TFMain::ShowPreviewKind()
+{
+    const QSignalBlocker quietPrecooked(fUi->sbPrecooked), quietCooked(fUi->sbCooked);
+    (fPrecooked ? fUi->sbPrecooked : fUi->sbCooked)->setChecked(true);
+}
+
 void TFMain::sbPrecookedClick()
 {
-    fUi->sbPrecooked->setChecked(true);
-    if (fRunActive || fPrecooked)
+    if (fRunActive) {
+        ShowPreviewKind(); // the run shows the kind it started with
+        return;
+    }
+    if (fPrecooked)
         return;
     fPrecooked = true;
     ApplyEnabling();
@@ -974,8 +1004,11 @@ void TFMain::sbPrecookedClick()
 
 void TFMain::sbCookedClick()
 {
-    fUi->sbCooked->setChecked(true);
-    if (fRunActive || !fPrecooked)
+    if (fRunActive) {
+        ShowPreviewKind();
+        return;
+    }
+    if (!fPrecooked)
         return;
     fPrecooked = false;
     ApplyEnabling();
@@ -993,8 +1026,11 @@ void TFMain::sbCookedClick()
 
 void TFMain::sbClippingClick()
 {
-    if (fRunActive)
+    if (fRunActive) {
+        const QSignalBlocker quiet(fUi->sbClipping);
+        fUi->sbClipping->setChecked(fClippingView);
         return;
+    }
     fClippingView = fUi->sbClipping->isChecked();
     if (!fPrecooked || !HasResultPreview())
         return;
@@ -1010,9 +1046,10 @@ void TFMain::SetCropPoint(QPoint position)
     fClickY = std::clamp(position.y(), 0, kPreviewViewHeight);
 }
 
-void TFMain::imgPreviewMouseDown(QPoint position, Qt::MouseButton button)
+void TFMain::imgPreviewMouseDown(QPoint position, Qt::MouseButton)
 {
-    if (fRunActive || button != Qt::LeftButton)
+    // Any button chooses the crop.
+    if (fRunActive)
         return;
     fDragging = true;
     SetCropPoint(position);
@@ -1027,10 +1064,9 @@ void TFMain::imgPreviewMouseMove(QPoint position)
     DrawPreview();
 }
 
-void TFMain::imgPreviewMouseUp(QPoint, Qt::MouseButton button)
+void TFMain::imgPreviewMouseUp(QPoint, Qt::MouseButton)
 {
-    if (button == Qt::LeftButton)
-        fDragging = false;
+    fDragging = false;
 }
 
 void TFMain::DrawPreview()

@@ -180,6 +180,8 @@ private:
     void tbContrastChange();
     void sbPrecookedClick();
     void sbCookedClick();
+    // The two kind buttons as the preview mode says, without running their handlers.
+    void ShowPreviewKind();
     void sbClippingClick();
     void PreviewLevelsChanged();
     void imgPreviewMouseDown(QPoint position, Qt::MouseButton button);
@@ -228,6 +230,8 @@ private:
     bool fCancelCursor = false;    // the arrow shows over Cancel instead of the hourglass
     std::string fG1G2AtStart;      // the G1/G2 value checked when the run started
     int fToolsMode = 0;
+    int fRunMethod = 0;   // the method and strength position of the last run, which name its result
+    int fRunStrength = 0;
 
     // Option state.
     int fPrevMethod = 0;

@@ -154,8 +154,16 @@ TFToolsPreview::TFToolsPreview(ToolsPreviewEngine& engine, platform::MessageBoxS
     auto* kinds = new QButtonGroup(this);
     kinds->addButton(f.sbPrecooked);
     kinds->addButton(f.sbCooked);
-    connect(f.sbPrecooked, &QToolButton::clicked, this, &TFToolsPreview::sbPrecookedClick);
-    connect(f.sbCooked, &QToolButton::clicked, this, &TFToolsPreview::sbCookedClick);
+    // However the kind changes (mouse, keyboard, assistive technology), the button that goes down
+    // does the work.
+    connect(f.sbPrecooked, &QToolButton::toggled, this, [this](bool down) {
+        if (down)
+            sbPrecookedClick();
+    });
+    connect(f.sbCooked, &QToolButton::toggled, this, [this](bool down) {
+        if (down)
+            sbCookedClick();
+    });
 
     auto* modes = new QButtonGroup(this);
     for (QToolButton* b : {f.sbFreeGrid, f.sbLine, f.sbFocus})
@@ -202,7 +210,10 @@ void TFToolsPreview::ResetPreviewImages()
         fUi->tbBrightness->setValue(fEngine.MainBrightness());
         fUi->tbContrast->setValue(fEngine.MainContrast());
     }
-    fUi->sbPrecooked->setChecked(true);
+    {
+        const QSignalBlocker quietPrecooked(fUi->sbPrecooked), quietCooked(fUi->sbCooked);
+        fUi->sbPrecooked->setChecked(true);
+    }
     fPrecooked = true;
     fUi->tbBrightness->setEnabled(true);
     fUi->tbContrast->setEnabled(true);

@@ -1,5 +1,7 @@
 #include "ui/velloray_application.h"
 
+#include "ui/class_trackbarmouse.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -7,7 +9,10 @@
 
 namespace ui {
 
-VellorayApplication::VellorayApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+VellorayApplication::VellorayApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    TTrackBarMouse::InstallAccessibility();
+}
 
 bool VellorayApplication::notify(QObject* receiver, QEvent* event)
 {

@@ -283,4 +283,45 @@ TEST(TFDeadPixelList, ListsTheBodyOfThePhotoAndRemovesOnlyOnYes)
     EXPECT_EQ(reread.ReadSection(platform::DeadPixelStore::kBodiesSection).size(), 3u);
 }
 
+// The "Bayer" column names the colour of the body's own pattern: its model's, or the open photo's
+// for the body that took it (that photo's pattern starts one row into the stored image here).
+TEST(TFDeadPixelList, BayerColumnFollowsTheBodysPattern)
+{
+    TempDir dir;
+    const fs::path path = dir.path / "Velloray.ini";
+    struct Case {
+        const char *serial, *model, *colours; // of the pixels (10, 20), (11, 20), (10, 21)
+    };
+    const Case cases[] = {{"111", "Nikon D800", "Red,Green,Green"},
+                          {"222", "Nikon D200", "Green,Red,Blue"},
+                          {"333", "LEICA M (Typ 240)", "Blue,Green,Green"},
+                          {"BSN-0042", "Nikon D800", "Green,Blue,Red"}};
+    {
+        platform::IniFile ini(path);
+        platform::DeadPixelStore store(ini);
+        for (const Case& c : cases)
+            for (const auto& [x, y] : {std::pair{10, 20}, {11, 20}, {10, 21}})
+                ASSERT_TRUE(store.Add(c.serial, c.model, x, y));
+    }
+    const auto photo = uitest::MakePhoto(64, 48, [](int, int) { return 1000; }, "BSN-0042", dng::Rect(1, 0, 48, 64));
+    enginetest::FakeEngineUi engineUi;
+    engine::DNGConvert convert(engineUi);
+    convert.ReadEmbeddedPreview(photo->PathString());
+
+    platform::IniFile ini(path);
+    enginetest::FakeMessageBoxes boxes;
+    ui::TFDeadPixelList list(ini, boxes);
+    list.SetCurrentBody(convert.fCameraSerial, convert.fCameraModel, convert.fCameraLayout);
+    list.show();
+    auto& cameras = uitest::Child<QComboBox>(list, "cbCameras");
+    auto& pixels = uitest::Child<QTreeWidget>(list, "lvPixels");
+    for (int i = 0; i < 4; ++i) {
+        cameras.setCurrentIndex(i);
+        QStringList colours;
+        for (int row = 0; row < pixels.topLevelItemCount(); ++row)
+            colours << pixels.topLevelItem(row)->text(2);
+        EXPECT_EQ(colours.join(",").toStdString(), cases[i].colours) << cases[i].model;
+    }
+}
+
 } // namespace

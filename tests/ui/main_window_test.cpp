@@ -38,8 +38,24 @@ namespace {
 class FakeDialogs : public ui::FileDialogs {
 public:
     QString ChooseFolder(QWidget*, const QString&) override { return folder; }
-    QString ChooseSaveFile(QWidget*, const QString&) override { return saveAs; }
-    QString folder, saveAs;
+    QString ChooseSaveFile(QWidget*, const QString&, const QString& proposal) override
+    {
+        proposed = proposal;
+        return saveAs;
+    }
+    QString folder, saveAs, proposed;
+};
+
+// The main window, counting how often the result preview is drawn afresh.
+class CountingMain : public ui::TFMain {
+public:
+    using ui::TFMain::TFMain;
+    void RefreshResultPreview() override
+    {
+        ++refreshes;
+        ui::TFMain::RefreshResultPreview();
+    }
+    int refreshes = 0;
 };
 
 class MainWindow : public ::testing::Test {
@@ -76,7 +92,7 @@ protected:
 
     void Open()
     {
-        window = std::make_unique<ui::TFMain>(ui::TFMainServices{&boxes, &dialogs, dir / "Velloray.ini"});
+        window = std::make_unique<CountingMain>(ui::TFMainServices{&boxes, &dialogs, dir / "Velloray.ini"});
         window->resize(1366, 740);
         window->show();
         if (auto* explorer = window->findChild<ui::Explorer*>())
@@ -92,7 +108,10 @@ protected:
                 if (list->item(i)->text() == name)
                     selection.select(list->model()->index(i, 0), list->model()->index(i, 0));
         list->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        if (!selection.isEmpty())
+            list->selectionModel()->setCurrentIndex(selection.indexes().constFirst(), QItemSelectionModel::NoUpdate);
     }
+    QListWidget* List() { return window->findChild<ui::Explorer*>()->List(); }
     template <class W = QWidget> W* Find(const char* name) { return window->findChild<W*>(name); }
     void Click(const char* name) { Find<QAbstractButton>(name)->click(); }
     std::string Status() { return Find<QLabel>("lbStatus")->text().toStdString(); }
@@ -110,7 +129,7 @@ protected:
     fs::path dir;
     enginetest::FakeMessageBoxes boxes;
     FakeDialogs dialogs;
-    std::unique_ptr<ui::TFMain> window;
+    std::unique_ptr<CountingMain> window;
 };
 
 } // namespace
@@ -338,6 +357,157 @@ TEST_F(MainWindow, ToolsPreviewOnTheResultThenKeepOrApply)
     EXPECT_TRUE(Find("lbNoiseValuesChanged")->isHidden());
     EXPECT_EQ(Status(), "Done...");
     EXPECT_EQ(window->NoiseSliderPosition(engine::NoiseSlider::kRegularResult), 30);
+}
+
+} // namespace
+
+#include <QAccessible>
+#include <QGroupBox>
+
+namespace {
+
+// At its least size, which a 1280 x 800 screen holds, every caption is whole, also with every
+// control shown that comes and goes (the run's labels, the notes, the modified-camera panel).
+TEST_F(MainWindow, FitsA1280By800ScreenWithEveryCaptionWhole)
+{
+    Open();
+    const QSize least = window->minimumSizeHint();
+    EXPECT_LE(least.width(), 1260);
+    EXPECT_LE(least.height(), 740);
+    auto cutCaptions = [&] {
+        window->resize(window->minimumSizeHint());
+        // A change inside a group box lays out the box first, then the window.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        std::vector<std::string> cut;
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(window.get()) || w->objectName().isEmpty())
+                continue;
+            const auto* label = qobject_cast<QLabel*>(w);
+            const auto* group = qobject_cast<QGroupBox*>(w);
+            bool whole = QRect(QPoint(), window->size()).contains(QRect(w->mapTo(window.get(), QPoint()), w->size()));
+            if (group)
+                whole = whole && w->width() > group->fontMetrics().horizontalAdvance(group->title());
+            if (w->hasHeightForWidth()) // wrapped lines
+                whole = whole && w->height() >= w->heightForWidth(w->width());
+            else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) || label)
+                whole = whole && w->width() >= w->sizeHint().width();
+            if (!whole)
+                cut.push_back(w->objectName().toStdString());
+        }
+        return cut;
+    };
+    EXPECT_EQ(cutCaptions(), std::vector<std::string>{});
+    for (const char* name : {"lbPhoto", "lbBatchProcessing", "lbNoiseValuesChanged", "lbLeicaTDistortion", "sbBrowse"})
+        Find(name)->show();
+    Find<QLabel>("lbStatus")->setText("Click 'Start working' to convert to monochrome...");
+    EXPECT_EQ(cutCaptions(), std::vector<std::string>{});
+    Find<QCheckBox>("cbBayerStripped")->setChecked(true); // the panel in place of three groups
+    EXPECT_EQ(cutCaptions(), std::vector<std::string>{});
+    EXPECT_LE(window->minimumSizeHint().width(), 1260);
+    EXPECT_LE(window->minimumSizeHint().height(), 740);
+}
+
+// After a run and after a save the keyboard is in the photo list: Down chooses the next photo.
+TEST_F(MainWindow, AfterARunAndASaveTheKeysMoveInThePhotoList)
+{
+    Photo("a.dng");
+    Photo("b.dng");
+    Open();
+    Select({"a.dng"});
+    Click("btCalculate");
+    EXPECT_EQ(window->focusWidget(), List());
+    Find("btCalculate")->setFocus();
+    dialogs.saveAs = QString::fromStdString((dir / "out" / "a-M.dng").string());
+    Click("btSaveAs");
+    EXPECT_EQ(window->focusWidget(), List());
+    QTest::keyClick(List(), Qt::Key_Down);
+    const QStringList selected = window->findChild<ui::Explorer*>()->SelectedPaths();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_TRUE(selected[0].endsWith("b.dng"));
+    EXPECT_TRUE(Captions().empty());
+}
+
+// However a preview button changes its state (a click, the program, assistive technology's
+// toggle action), its handler runs once: one picture drawn afresh where it draws one.
+TEST_F(MainWindow, PreviewButtonsRunOnceHoweverTheirStateChanges)
+{
+    Photo("a.dng");
+    Open();
+    Select({"a.dng"});
+    Click("btCalculate");
+    enum class How { kClick, kSetChecked, kToggleAction };
+    struct Case {
+        const char* button;
+        How how;
+        bool cooked, clipping;
+        int refreshes;
+    };
+    const Case cases[] = {
+        {"sbCooked", How::kToggleAction, true, false, 1},    {"sbPrecooked", How::kSetChecked, false, false, 1},
+        {"sbClipping", How::kToggleAction, false, true, 1},  {"sbClipping", How::kSetChecked, false, false, 1},
+        {"sbCooked", How::kClick, true, false, 1},           {"sbClipping", How::kClick, true, true, 0},
+        {"sbPrecooked", How::kToggleAction, false, true, 1}, {"sbClipping", How::kToggleAction, false, false, 1},
+    };
+    for (const Case& c : cases) {
+        auto* button = Find<QToolButton>(c.button);
+        window->refreshes = 0;
+        if (c.how == How::kClick)
+            button->click();
+        else if (c.how == How::kSetChecked)
+            button->setChecked(!button->isChecked());
+        else
+            QAccessible::queryAccessibleInterface(button)->actionInterface()->doAction(
+                QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(window->CookedPreviewChosen(), c.cooked) << c.button;
+        EXPECT_EQ(window->ClippingView(), c.clipping) << c.button;
+        EXPECT_EQ(window->refreshes, c.refreshes) << c.button;
+    }
+}
+
+// The photo's embedded preview is read again when a filter method follows "Regular" or a RAW
+// method, not after an RGB method or for "Regular".
+TEST_F(MainWindow, FilterMethodsAfterRegularOrRawReadTheEmbeddedPreviewAgain)
+{
+    Photo("a.dng");
+    Open();
+    Select({"a.dng"});
+    const std::pair<int, bool> cases[] = {{1, true},  {2, true}, {4, true}, {5, false},
+                                          {1, false}, {0, false}, {3, true}};
+    auto* model = Find<QLabel>("lbModel");
+    for (const auto& [method, reread] : cases) {
+        model->setText("-");
+        Find<QComboBox>("cbFilter")->setCurrentIndex(method);
+        EXPECT_EQ(model->text() == "from: Nikon D800", reread) << method;
+    }
+}
+
+// Save as proposes the photo's folder and the name auto save gives; the source itself is refused.
+TEST_F(MainWindow, SaveAsProposesThePhotosFolderAndTheAutoSaveName)
+{
+    Photo("a.dng");
+    Open();
+    Select({"a.dng"});
+    const fs::path photos = dir / "photos";
+    const std::tuple<int, int, const char*> cases[] = {{0, 0, "a-M.dng"}, {1, 3, "a-M-RAW-R20.dng"}};
+    for (const auto& [method, strength, name] : cases) {
+        boxes.answers = {platform::MessageResult::kYes};
+        Find<QComboBox>("cbFilter")->setCurrentIndex(method);
+        Find<QSlider>("tbStrength")->setValue(strength);
+        Click("btCalculate");
+        dialogs.saveAs.clear(); // cancelled
+        Click("btSaveAs");
+        EXPECT_EQ(dialogs.proposed.toStdString(), (photos / name).string());
+    }
+    const auto before = fs::file_size(photos / "a.dng");
+    dialogs.saveAs = QString::fromStdString((photos / "a.dng").string());
+    Click("btSaveAs");
+    EXPECT_EQ(Captions().back(), "Save failed");
+    EXPECT_EQ(fs::file_size(photos / "a.dng"), before);
+    dialogs.saveAs = dialogs.proposed;
+    Click("btSaveAs");
+    EXPECT_TRUE(fs::exists(photos / "a-M-RAW-R20.dng"));
+    EXPECT_FALSE(window->ResultUnsaved());
 }
 
 } // namespace

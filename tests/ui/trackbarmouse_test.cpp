@@ -1,5 +1,6 @@
 #include "ui/class_trackbarmouse.h"
 
+#include <QAccessible>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -37,4 +38,24 @@ TEST(TTrackBarMouse, ReportsPressAndReleaseAndKeysAsBoth)
     bar.setValue(0);
     QTest::keyClick(&bar, Qt::Key_Left); // already at the minimum
     EXPECT_EQ(up.count(), 2);
+}
+
+// A value that assistive technology sets counts as one press and release, as a key does; the
+// program's own setValue reports nothing.
+TEST(TTrackBarMouse, AnAccessibleValueCountsAsOneMove)
+{
+    ui::TTrackBarMouse bar;
+    bar.setRange(0, 100);
+    QSignalSpy down(&bar, &ui::TTrackBarMouse::OnSliderDown);
+    QSignalSpy up(&bar, &ui::TTrackBarMouse::OnSliderUp);
+    QAccessibleValueInterface* value = QAccessible::queryAccessibleInterface(&bar)->valueInterface();
+    ASSERT_NE(value, nullptr);
+    value->setCurrentValue(30);
+    EXPECT_EQ(bar.value(), 30);
+    EXPECT_EQ(value->currentValue().toInt(), 30);
+    EXPECT_EQ(down.count(), 1);
+    EXPECT_EQ(up.count(), 1);
+    value->setCurrentValue(30); // no move
+    bar.setValue(10);
+    EXPECT_EQ(up.count(), 1);
 }

@@ -56,9 +56,12 @@ TEST(WindowLogic, BayerColourOfTheListedBody)
         {11, 20, "M9 Digital Camera", "Green"}, {10, 20, "LEICA M (Typ 240)", "Blue"},
         {10, 20, "LEICA M (typ 240)", "Blue"},  {11, 21, "LEICA M (Typ 240) ", "Red"},
         {11, 20, "LEICA M (Typ 240)", "Green"}, {10, 20, "LEICA M (Typ 2400)", "Red"},
+        {10, 20, "Nikon D200", "Green"},        {11, 20, "Nikon D200", "Red"},
+        {10, 21, "Nikon D200", "Blue"},         {10, 20, "Sony ILCE-7S", "Blue"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ui::BayerColourName(c.column, c.row, c.model), c.colour) << c.model << c.column << c.row;
+        EXPECT_EQ(ui::BayerColourName(c.column, c.row, engine::ModelBayerLayout(c.model)), c.colour)
+            << c.model << c.column << c.row;
 }
 
 } // namespace

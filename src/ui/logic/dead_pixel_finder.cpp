@@ -1,7 +1,5 @@
 #include "ui/logic/dead_pixel_finder.h"
 
-#include "base/text.h"
-
 #include <cmath>
 
 namespace ui {
@@ -56,15 +54,16 @@ std::string PixelsAddedMessage(int added)
            "main window...";
 }
 
-std::string BayerColourName(int32_t column, int32_t row, const std::string& model)
+std::string BayerColourName(int32_t column, int32_t row, const engine::BayerLayout& layout)
 {
-    const bool blueFirst = base::EqualsIgnoringCase(base::Trim(model), "LEICA M (Typ 240)");
-    const bool evenColumn = column % 2 == 0;
-    const bool evenRow = row % 2 == 0;
-    if (evenColumn != evenRow)
+    switch (layout.At(column, row)) {
+    case engine::FilterColour::kRed:
+        return "Red";
+    case engine::FilterColour::kBlue:
+        return "Blue";
+    default:
         return "Green";
-    const bool red = evenColumn != blueFirst;
-    return red ? "Red" : "Blue";
+    }
 }
 
 } // namespace ui

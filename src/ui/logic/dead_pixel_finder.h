@@ -2,6 +2,8 @@
 // candidate's marker goes, and the texts of the status line and of the closing message.
 #pragma once
 
+#include "engine/bayer_layout.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -61,9 +63,7 @@ std::string ConfirmedStatus(int confirmed);
 // The closing "Pixels added" message.
 std::string PixelsAddedMessage(int added);
 
-// The colour-filter colour of a raw pixel in the dead-pixel list: "Red", "Green" or "Blue". The
-// Leica M (Typ 240) has blue where the others have red; its model is compared without regard to
-// case or surrounding blanks, since the photo spells it "LEICA M (Typ 240)".
-std::string BayerColourName(int32_t column, int32_t row, const std::string& model);
+// The colour-filter colour of a raw pixel in the dead-pixel list: "Red", "Green" or "Blue".
+std::string BayerColourName(int32_t column, int32_t row, const engine::BayerLayout& layout);
 
 } // namespace ui
