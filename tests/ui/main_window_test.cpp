@@ -206,6 +206,10 @@ TEST_F(MainWindow, ChooseConvertAndSaveAs)
     EXPECT_GE(window->CropOriginX(), 0.0);
     EXPECT_GE(window->CropOriginY(), 0.0);
     EXPECT_LE(window->CropOriginX() + 368, std::max(368, window->ResultPreviewBitmap().Width()));
+    // Any button chooses the crop.
+    QTest::mouseClick(preview, Qt::RightButton, {}, QPoint(0, 0));
+    EXPECT_EQ(window->CropOriginX(), 0.0);
+    EXPECT_EQ(window->CropOriginY(), 0.0);
 
     // Saved: the next photo loads without a question, and the old result is gone.
     Select({"b.dng"});
