@@ -8,6 +8,7 @@
 #include "engine/fake_engine_ui.h"
 #include "fixtures/samples.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <QWheelEvent>
@@ -102,6 +103,13 @@ TEST_F(ToolsPreview, HoldingShowsTheHintAndAReleaseDuringAnUpdateGivesExactlyOne
     EXPECT_EQ(engine.runs, before + 3);
     EXPECT_EQ(engine.last.preRed, f.tbPreRed->value() * 10);
     EXPECT_FALSE(window.Busy());
+
+    // A value that assistive technology sets updates once, as a key does.
+    engine.duringRun = {};
+    const int runs = engine.runs;
+    QAccessible::queryAccessibleInterface(f.tbNoiseRegular)->valueInterface()->setCurrentValue(20);
+    EXPECT_EQ(engine.runs, runs + 1);
+    EXPECT_EQ(engine.last.regular, 20 * 6);
 }
 
 TEST_F(ToolsPreview, StopsDetailAndBalanceAndTheModeTable)
