@@ -412,26 +412,6 @@ TEST_F(MainWindow, FitsA1280By800ScreenWithEveryCaptionWhole)
     EXPECT_LE(window->minimumSizeHint().height(), 740);
 }
 
-// After a run and after a save the keyboard is in the photo list: Down chooses the next photo.
-TEST_F(MainWindow, AfterARunAndASaveTheKeysMoveInThePhotoList)
-{
-    Photo("a.dng");
-    Photo("b.dng");
-    Open();
-    Select({"a.dng"});
-    Click("btCalculate");
-    EXPECT_EQ(window->focusWidget(), List());
-    Find("btCalculate")->setFocus();
-    dialogs.saveAs = QString::fromStdString((dir / "out" / "a-M.dng").string());
-    Click("btSaveAs");
-    EXPECT_EQ(window->focusWidget(), List());
-    QTest::keyClick(List(), Qt::Key_Down);
-    const QStringList selected = window->findChild<ui::Explorer*>()->SelectedPaths();
-    ASSERT_EQ(selected.size(), 1);
-    EXPECT_TRUE(selected[0].endsWith("b.dng"));
-    EXPECT_TRUE(Captions().empty());
-}
-
 // However a preview button changes its state (a click, the program, assistive technology's
 // toggle action), its handler runs once: one picture drawn afresh where it draws one.
 TEST_F(MainWindow, PreviewButtonsRunOnceHoweverTheirStateChanges)
@@ -486,10 +466,12 @@ TEST_F(MainWindow, FilterMethodsAfterRegularOrRawReadTheEmbeddedPreviewAgain)
     }
 }
 
-// Save as proposes the photo's folder and the name auto save gives; the source itself is refused.
-TEST_F(MainWindow, SaveAsProposesThePhotosFolderAndTheAutoSaveName)
+// Save as proposes the photo's folder and the name auto save gives, and refuses the source itself;
+// after a run and after a save the keyboard is in the photo list, where Down chooses the next photo.
+TEST_F(MainWindow, SaveAsProposesTheAutoSaveNameAndTheKeysStayInTheList)
 {
     Photo("a.dng");
+    Photo("b.dng");
     Open();
     Select({"a.dng"});
     const fs::path photos = dir / "photos";
@@ -499,6 +481,7 @@ TEST_F(MainWindow, SaveAsProposesThePhotosFolderAndTheAutoSaveName)
         Find<QComboBox>("cbFilter")->setCurrentIndex(method);
         Find<QSlider>("tbStrength")->setValue(strength);
         Click("btCalculate");
+        EXPECT_EQ(window->focusWidget(), List());
         dialogs.saveAs.clear(); // cancelled
         Click("btSaveAs");
         EXPECT_EQ(dialogs.proposed.toStdString(), (photos / name).string());
@@ -509,9 +492,13 @@ TEST_F(MainWindow, SaveAsProposesThePhotosFolderAndTheAutoSaveName)
     EXPECT_EQ(Captions().back(), "Save failed");
     EXPECT_EQ(fs::file_size(photos / "a.dng"), before);
     dialogs.saveAs = dialogs.proposed;
+    Find("btCalculate")->setFocus();
     Click("btSaveAs");
     EXPECT_TRUE(fs::exists(photos / "a-M-RAW-R20.dng"));
-    EXPECT_FALSE(window->ResultUnsaved());
+    EXPECT_EQ(window->focusWidget(), List());
+    QTest::keyClick(List(), Qt::Key_Down);
+    ASSERT_EQ(window->findChild<ui::Explorer*>()->SelectedPaths().size(), 1);
+    EXPECT_TRUE(window->findChild<ui::Explorer*>()->SelectedPaths()[0].endsWith("b.dng"));
 }
 
 } // namespace

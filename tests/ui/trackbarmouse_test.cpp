@@ -1,6 +1,5 @@
 #include "ui/class_trackbarmouse.h"
 
-#include <QAccessible>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -40,22 +39,3 @@ TEST(TTrackBarMouse, ReportsPressAndReleaseAndKeysAsBoth)
     EXPECT_EQ(up.count(), 2);
 }
 
-// A value that assistive technology sets counts as one press and release, as a key does; the
-// program's own setValue reports nothing.
-TEST(TTrackBarMouse, AnAccessibleValueCountsAsOneMove)
-{
-    ui::TTrackBarMouse bar;
-    bar.setRange(0, 100);
-    QSignalSpy down(&bar, &ui::TTrackBarMouse::OnSliderDown);
-    QSignalSpy up(&bar, &ui::TTrackBarMouse::OnSliderUp);
-    QAccessibleValueInterface* value = QAccessible::queryAccessibleInterface(&bar)->valueInterface();
-    ASSERT_NE(value, nullptr);
-    value->setCurrentValue(30);
-    EXPECT_EQ(bar.value(), 30);
-    EXPECT_EQ(value->currentValue().toInt(), 30);
-    EXPECT_EQ(down.count(), 1);
-    EXPECT_EQ(up.count(), 1);
-    value->setCurrentValue(30); // no move
-    bar.setValue(10);
-    EXPECT_EQ(up.count(), 1);
-}
