@@ -152,6 +152,7 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
         DropNegative();
         fSourcePath = std::move(path);
         fSourceFileName = std::move(fileName);
+        fPhotoName = fSourceFileName;
         fCancelRequest = false;
 
         fStream.reset();
@@ -299,7 +300,7 @@ void DNGConvert::Tell(const std::string& caption, const std::string& text, platf
 
 void DNGConvert::TellDamaged(const dng::Error& e)
 {
-    Tell("Damaged file", "This DNG (" + fSourceFileName + ") is damaged and cannot be converted:\n\n" + e.what(),
+    Tell("Damaged file", "This DNG (" + fPhotoName + ") is damaged and cannot be converted:\n\n" + e.what(),
          platform::MessageIcon::kWarning);
 }
 

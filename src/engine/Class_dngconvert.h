@@ -127,6 +127,9 @@ private:
     // The threads of the passes, made once (VELLORAY_THREADS=1: the calling thread alone).
     std::unique_ptr<WorkerPool> fPool;
     ClassFFT fDeblur;
+    // The photo's file name as the open was given it (fSourceFileName becomes the output's name
+    // once the result is named): the name a message about the photo gives.
+    std::string fPhotoName;
     int32_t fRawDecodes = 0;
     int32_t fCookedGamma = -1;
 };

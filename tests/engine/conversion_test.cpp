@@ -442,3 +442,25 @@ TEST_F(Conversion, CookedPreviewUsesTheChosenGammaAndIsCached)
 }
 
 } // namespace
+
+// A crop of a pixel and a half is no crop at all once halved: the writer refuses the result, the
+// message names the photo (not the output name it was about to get), and nothing is written.
+TEST_F(Conversion, DamageFoundWhenWritingNamesThePhoto)
+{
+    fixtures::DngSpec spec;
+    spec.uniqueCameraModel = "Nikon D800";
+    spec.defaultCropOrigin = {dng::URational(2, 1), dng::URational(2, 1)};
+    spec.defaultCropSize = {dng::URational(3, 2), dng::URational(3, 2)};
+    const std::string src = Source(fixtures::MakeDng(spec).bytes, "tiny crop.dng");
+    ui.halfSize = true;
+    ui.method = 1;
+    engine::DNGConvert convert(ui);
+    convert.fMethod = 1;
+    convert.fStrengthRed = 19;
+    ASSERT_EQ(convert.OpenAndIdentify(src, "tiny crop.dng"), 1);
+    ASSERT_EQ(ui.boxes.shown.size(), 1u);
+    EXPECT_EQ(ui.boxes.shown[0].caption, "Damaged file");
+    EXPECT_EQ(ui.boxes.shown[0].text.rfind("This DNG (tiny crop.dng) is damaged and cannot be converted:\n\n", 0), 0u)
+        << ui.boxes.shown[0].text;
+    EXPECT_TRUE(Written().empty());
+}
