@@ -12,10 +12,8 @@
 #include "dng/error.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -24,187 +22,57 @@ namespace engine {
 namespace {
 
 constexpr int32_t kMaxThresholdRaises = 50;
-constexpr double kThresholdRaise = 10.0;
 // The window range starts at these; a lower bound of 16383 or more is never applied.
-constexpr double kWindowMinStart = 16383.0;
-constexpr double kWindowMaxStart = 0.0;
+constexpr int32_t kWindowMinStart = 16383;
+constexpr int32_t kWindowMaxStart = 0;
+
+// The steps below are written once for one photosite and for several at a time: comparisons give
+// a bool or a lane mask, and ?: selects per photosite in both. The integer steps (gradients,
+// directions, window range) take four photosites two columns apart (V = int32_t or four int32
+// lanes); the real64 steps take them in pairs (double or two real64 lanes, the width of an SSE2
+// register). The real64 steps are the same IEEE operations in the same order in every lane, so a
+// photosite gets the same value either way.
+using Lanes = int32_t __attribute__((vector_size(16)));
+using RealPair = double __attribute__((vector_size(16)));
+using PairMask = int64_t __attribute__((vector_size(16)));
+
+template <typename V>
+[[gnu::always_inline]] inline V Splat(int32_t v)
+{
+    return V{} + v;
+}
+
+template <typename V>
+[[gnu::always_inline]] inline V Min(V a, V b)
+{
+    return a < b ? a : b;
+}
+
+template <typename V>
+[[gnu::always_inline]] inline V Max(V a, V b)
+{
+    return a > b ? a : b;
+}
+
+template <typename V>
+[[gnu::always_inline]] inline V AbsDiff(V a, V b)
+{
+    const V d = a - b;
+    return d < 0 ? -d : d;
+}
 
 // The 5 x 5 window of one photosite: rows y - 2 .. y + 2 of the row table and the columns
-// x - 2 .. x + 2 (reflected near the edges). P(dy, dx) reads a sample as real64.
+// x - 2 .. x + 2 (reflected near the edges).
 struct Window {
     const uint16_t* const* rows;
     const int32_t* cols;
+    int32_t I(int dy, int dx) const { return rows[dy + 2][cols[dx + 2]]; }
     double P(int dy, int dx) const { return rows[dy + 2][cols[dx + 2]]; }
 };
 
-// The same window for a photosite at least two columns and rows from every edge: no reflection,
-// and the rows y - 2 .. y + 2 are already converted to real64, so a sample is read straight from
-// its row at column x + dx.
-// I(dy, dx) reads the same sample as an integer from the 16-bit rows.
-struct InteriorWindow {
-    const double* const* rows;
-    const uint16_t* const* rows16;
-    int32_t x;
-    double P(int dy, int dx) const { return rows[dy + 2][x + dx]; }
-    int32_t I(int dy, int dx) const { return rows16[dy + 2][x + dx]; }
-};
-
-// In the interior the gradients are taken in integers, doubled: every term of a gradient is a
-// whole difference or half of one, so twice a gradient is an exact integer (below 2^21) and each
-// real64 partial sum of the gradient is exact as well; the two agree bit for bit.
-inline int32_t AbsDiff(int32_t a, int32_t b)
-{
-    return a > b ? a - b : b - a;
-}
-
-// SelectDirections on doubled gradients G = 2 g, in quarter units: 4 g = 2 G, the threshold
-// 4 T = 6 gmin + 2 (gmax - gmin) = 2 Gmin + Gmax, and a raise of 10 adds 40. All of it is exact
-// in both forms, so the same directions are chosen.
-[[gnu::always_inline]] inline unsigned SelectDirections2(const int32_t* G, int count)
-{
-    const unsigned all = (1u << count) - 1u;
-    int32_t gmin = G[0];
-    int32_t gmax = G[0];
-    int32_t smallestNonZero = std::numeric_limits<int32_t>::max();
-    for (int i = 0; i < count; ++i) {
-        gmin = std::min(gmin, G[i]);
-        gmax = std::max(gmax, G[i]);
-        smallestNonZero = G[i] != 0 ? std::min(smallestNonZero, G[i]) : smallestNonZero;
-    }
-    if (smallestNonZero == std::numeric_limits<int32_t>::max())
-        return all;
-    const int32_t s4 = 2 * smallestNonZero;
-    int32_t t4 = 2 * gmin + gmax;
-    for (int32_t raises = 0; !(s4 < t4) && raises < kMaxThresholdRaises; ++raises)
-        t4 += 40;
-    if (!(s4 < t4))
-        return all;
-    unsigned chosen = 0;
-    for (int i = 0; i < count; ++i)
-        chosen |= unsigned(G[i] != 0 && 2 * G[i] < t4) << i;
-    return chosen;
-}
-
-// The four straight gradients N, E, S, W; both sweeps use them.
-template <typename Win>
-void StraightGradients(const Win& p, double pc, double g[4])
-{
-    using std::fabs;
-    // |a - b| equals |b - a| exactly, so each difference shared by two directions is taken once;
-    // the sums keep their order.
-    const double v0 = fabs(p.P(-1, 0) - p.P(1, 0));
-    const double vm = 0.5 * fabs(p.P(-1, -1) - p.P(1, -1));
-    const double vp = 0.5 * fabs(p.P(-1, 1) - p.P(1, 1));
-    const double h0 = fabs(p.P(0, 1) - p.P(0, -1));
-    const double hm = 0.5 * fabs(p.P(-1, 1) - p.P(-1, -1));
-    const double hp = 0.5 * fabs(p.P(1, 1) - p.P(1, -1));
-    g[0] = v0 + fabs(p.P(-2, 0) - pc) + vm + vp + 0.5 * fabs(p.P(-2, -1) - p.P(0, -1)) +
-           0.5 * fabs(p.P(-2, 1) - p.P(0, 1));
-    g[1] = h0 + fabs(p.P(0, 2) - pc) + hm + hp + 0.5 * fabs(p.P(-1, 2) - p.P(-1, 0)) +
-           0.5 * fabs(p.P(1, 2) - p.P(1, 0));
-    g[2] = v0 + fabs(p.P(2, 0) - pc) + vp + vm + 0.5 * fabs(p.P(2, 1) - p.P(0, 1)) +
-           0.5 * fabs(p.P(2, -1) - p.P(0, -1));
-    g[3] = h0 + fabs(p.P(0, -2) - pc) + hp + hm + 0.5 * fabs(p.P(1, -2) - p.P(1, 0)) +
-           0.5 * fabs(p.P(-1, -2) - p.P(-1, 0));
-}
-
-// The selected directions of g[0 .. count - 1] as a bit mask: those with 0 < g < T, where
-// T = 1.5 gmin + 0.5 (gmax - gmin) is raised by 10 while none qualifies, at most 50 times; without
-// a qualifying direction then (or without a non-zero gradient at all) every direction is taken.
-//
-// gmin is the true smallest gradient, a zero one included, so a zero gradient lowers T to half
-// the largest. (The regular pass replaces a zero minimum by the next gradient; this pass does not.)
-//
-// A threshold admits a direction exactly when it lies above the smallest non-zero gradient, so
-// the raises only have to be counted against that one. Gradients are multiples of 0.5 and T of
-// 0.25 far below 2^52, so the repeated additions are exact.
-[[gnu::always_inline]] inline unsigned SelectDirections(const double* g, int count)
-{
-    const unsigned all = (1u << count) - 1u;
-    double gmin = g[0];
-    double gmax = g[0];
-    double smallestNonZero = std::numeric_limits<double>::infinity();
-    for (int i = 0; i < count; ++i) {
-        gmin = std::min(gmin, g[i]);
-        gmax = std::max(gmax, g[i]);
-        smallestNonZero = g[i] != 0.0 ? std::min(smallestNonZero, g[i]) : smallestNonZero;
-    }
-    if (std::isinf(smallestNonZero))
-        return all;
-    double t = 1.5 * gmin + 0.5 * (gmax - gmin);
-    for (int32_t raises = 0; !(smallestNonZero < t) && raises < kMaxThresholdRaises; ++raises)
-        t += kThresholdRaise;
-    if (!(smallestNonZero < t))
-        return all;
-    unsigned chosen = 0;
-    for (int i = 0; i < count; ++i)
-        chosen |= unsigned(g[i] != 0.0 && g[i] < t) << i;
-    return chosen;
-}
-
-// Smallest and largest chosen-colour sample of the window, from the starting values 16383 and 0.
-// chosenAt[dy & 1][dx & 1] tells whether the photosite at offset (dy, dx) has the chosen colour.
-template <typename Win>
-[[gnu::always_inline]] inline void ChosenRange(const Win& p, const bool chosenAt[2][2], double& lo, double& hi)
-{
-    lo = kWindowMinStart;
-    hi = kWindowMaxStart;
-    // With a single chosen-colour parity (the usual 2 x 2 layout) only its photosites are visited:
-    // rows and columns from -2 + that parity in steps of two. Smallest and largest do not depend
-    // on the order of the samples.
-    int cells = 0;
-    int cy = 0;
-    int cx = 0;
-    for (int py = 0; py < 2; ++py)
-        for (int px = 0; px < 2; ++px)
-            if (chosenAt[py][px]) {
-                ++cells;
-                cy = py;
-                cx = px;
-            }
-    if (cells == 1) {
-        for (int dy = -2 + cy; dy <= 2; dy += 2)
-            for (int dx = -2 + cx; dx <= 2; dx += 2) {
-                const double v = p.P(dy, dx);
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        return;
-    }
-    for (int dy = -2; dy <= 2; ++dy)
-        for (int dx = -2; dx <= 2; ++dx)
-            if (chosenAt[dy & 1][dx & 1]) {
-                const double v = p.P(dy, dx);
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-}
-
-// Clamp to the window range (inside the image only), round to nearest and store as 16 bits.
-// Near the edges nothing bounds the ratio, so the value is saturated at 65535.
-template <typename Win>
-[[gnu::always_inline]] inline uint16_t Store(double v, const Win& p, const bool chosenAt[2][2], bool window)
-{
-    if (window) {
-        double lo;
-        double hi;
-        ChosenRange(p, chosenAt, lo, hi);
-        if (v < lo && lo < kWindowMinStart)
-            v = lo;
-        if (v > hi && hi > 0.0)
-            v = hi;
-    }
-    v += 0.5;
-    if (v > 65535.0)
-        v = 65535.0;
-    return static_cast<uint16_t>(v); // truncation of V + 0.5
-}
-
-// Four interior photosites two columns apart, x, x + 2, x + 4, x + 6, one per lane. The rows of
-// the window are kept split by column parity as 32-bit integers, so the samples at offset dx of
-// the four photosites are four consecutive entries.
-using Lanes = int32_t __attribute__((vector_size(16)));
-
+// The windows of four interior photosites x, x + 2, x + 4, x + 6 (at least two columns and rows
+// from every edge). The rows of the window are kept split by column parity as 32-bit integers, so
+// the samples at offset dx of the four photosites are four consecutive entries.
 struct SplitRows {
     const int32_t* const* rows; // rows[(dy + 2) * 2 + parity], entry i = column 2 i + parity
     int32_t x;
@@ -217,16 +85,65 @@ struct SplitRows {
     }
 };
 
-inline Lanes AbsDiff(Lanes a, Lanes b)
+// The real64 samples of two of those photosites, x and x + 2.
+struct PairRows {
+    const int32_t* const* rows;
+    int32_t x;
+    RealPair P(int dy, int dx) const
+    {
+        const int32_t c = x + dx;
+        const int32_t* s = rows[(dy + 2) * 2 + (c & 1)] + (c >> 1);
+        return RealPair{double(s[0]), double(s[1])};
+    }
+};
+
+// The chosen directions (bits) of a pair of photosites, each held in two 32-bit lanes, so that the
+// test of one direction is a mask of two 64-bit lanes.
+struct PairDirections {
+    Lanes bits;
+};
+
+// Photosites `first` and `first + 1` of four lanes as a pair.
+[[gnu::always_inline]] inline PairDirections PairOf(Lanes directions, int first)
 {
-    const Lanes d = a - b;
-    return d < 0 ? -d : d;
+    return {first == 0 ? __builtin_shufflevector(directions, directions, 0, 0, 1, 1)
+                       : __builtin_shufflevector(directions, directions, 2, 2, 3, 3)};
 }
 
-// Twice the straight gradients N, E, S, W, exact in integers: for one photosite (int32_t over an
-// InteriorWindow) or four at once (Lanes over SplitRows).
+[[gnu::always_inline]] inline RealPair RealPairOf(Lanes v, int first)
+{
+    return RealPair{double(v[first]), double(v[first + 1])};
+}
+
+// Whether direction i is chosen, as a selector of real64 values, and `v` where it is, +0.0 where
+// it is not.
+[[gnu::always_inline]] inline bool Taken(int32_t directions, int i)
+{
+    return ((directions >> i) & 1) != 0;
+}
+
+[[gnu::always_inline]] inline PairMask Taken(PairDirections directions, int i)
+{
+    return PairMask(((directions.bits >> i) & 1) != 0);
+}
+
+[[gnu::always_inline]] inline double IfTaken(bool on, double v)
+{
+    return on ? v : 0.0;
+}
+
+[[gnu::always_inline]] inline RealPair IfTaken(PairMask on, RealPair v)
+{
+    return RealPair(on & PairMask(v)); // the bits of v, or those of +0.0
+}
+
+// The gradients are taken in integers, doubled: every term of a gradient is a whole difference or
+// half of one, so twice a gradient is an exact integer (below 2^21).
+//
+// Twice the four straight gradients N, E, S, W; both sweeps use them. |a - b| equals |b - a|, so
+// each difference shared by two directions is taken once.
 template <typename Win, typename V>
-inline void StraightGradients2(const Win& p, V pc, V G[4])
+[[gnu::always_inline]] inline void StraightGradients2(const Win& p, V pc, V G[4])
 {
     const V v0 = AbsDiff(p.I(-1, 0), p.I(1, 0));
     const V vm = AbsDiff(p.I(-1, -1), p.I(1, -1));
@@ -244,12 +161,40 @@ inline void StraightGradients2(const Win& p, V pc, V G[4])
            AbsDiff(p.I(-1, -2), p.I(-1, 0));
 }
 
-// The chosen directions of the four photosites: sweep 1 with all eight, sweep 2 with the four
-// straight ones.
-inline void LaneDirections(const SplitRows& p, bool diagonals, unsigned chosen[4])
+// x / 40 for 0 <= x <= 2000, exactly: x / 8 is at most 250, where y / 5 = (y * 205) >> 10 holds.
+template <typename V>
+constexpr V DivideBy40(V x)
 {
-    const Lanes pc = p.I(0, 0);
-    Lanes G[8];
+    return ((x >> 3) * 205) >> 10;
+}
+
+constexpr bool DivideBy40Holds()
+{
+    for (int32_t x = 0; x <= 2000; ++x)
+        if (DivideBy40(x) != x / 40)
+            return false;
+    return true;
+}
+static_assert(DivideBy40Holds());
+
+// The chosen directions as bits (sweep 1: N, E, S, W, then the diagonals NE, SE, NW, SW; sweep 2
+// the four straight ones): those with 0 < g < T, where T = 1.5 gmin + 0.5 (gmax - gmin) is raised
+// by 10 while none qualifies, at most 50 times; without a qualifying direction then (or without a
+// non-zero gradient at all) every direction is taken.
+//
+// gmin is the true smallest gradient, a zero one included, so a zero gradient lowers T to half
+// the largest. (The regular pass replaces a zero minimum by the next gradient; this pass does not.)
+//
+// On doubled gradients G = 2 g, in quarter units: 4 g = 2 G and 4 T = 2 Gmin + Gmax, a raise adds
+// 40. A threshold admits a direction exactly when it lies above the smallest non-zero gradient, so
+// the number of raises is the least that lifts 4T above twice that gradient, found directly; the
+// shortfall is cut at the 51 raises that mean "all".
+template <typename Win>
+[[gnu::always_inline]] inline auto Directions(const Win& p, bool diagonals)
+{
+    using V = decltype(p.I(0, 0));
+    const V pc = p.I(0, 0);
+    V G[8];
     StraightGradients2(p, pc, G);
     int count = 4;
     if (diagonals) {
@@ -263,67 +208,47 @@ inline void LaneDirections(const SplitRows& p, bool diagonals, unsigned chosen[4
                     AbsDiff(p.I(1, -2), p.I(-1, 0)));
         count = 8;
     }
-    for (int l = 0; l < 4; ++l) {
-        int32_t g[8];
-        for (int i = 0; i < count; ++i)
-            g[i] = G[i][l];
-        chosen[l] = SelectDirections2(g, count);
+    // Stands for "no non-zero gradient": far above any doubled gradient (at most 16 x 65535).
+    const V none = Splat<V>(1 << 24);
+    V gmin = G[0];
+    V gmax = G[0];
+    V smallestNonZero = G[0] != 0 ? G[0] : none;
+    for (int i = 1; i < count; ++i) {
+        gmin = Min(gmin, G[i]);
+        gmax = Max(gmax, G[i]);
+        smallestNonZero = Min(smallestNonZero, G[i] != 0 ? G[i] : none);
     }
+    constexpr int32_t kStep = 40;
+    constexpr int32_t kAll = kStep * kMaxThresholdRaises;
+    const V base = 2 * gmin + gmax; // 4T
+    const V shortfall = Min(2 * smallestNonZero - base, Splat<V>(kAll));
+    const V raises = shortfall < 0 ? Splat<V>(0) : DivideBy40(shortfall) + 1;
+    const V limit = base + kStep * raises;
+    V chosen = Splat<V>(0);
+    for (int i = 0; i < count; ++i)
+        chosen |= ((G[i] != 0) & (2 * G[i] < limit)) ? Splat<V>(1 << i) : Splat<V>(0);
+    return raises > kMaxThresholdRaises ? Splat<V>((1 << count) - 1) : chosen;
 }
 
 // Sweep 1, at a green photosite: Sv gathers the chosen (or third) colour of the vertical
 // neighbours, Sh that of the horizontal ones, Sc green estimates. The ratio is taken over the
 // sum that holds the chosen colour: horizontal on the chosen colour's rows, vertical otherwise.
-// The chosen directions of sweep 1 (N, E, S, W, then the four diagonals).
-unsigned GreenDirections(const Window& p)
+template <typename Win, typename D>
+[[gnu::always_inline]] inline auto GreenSiteValue(const Win& p, bool chosenIsHorizontal, D directions)
 {
-    const double pc = p.P(0, 0);
-    double g[8];
-    StraightGradients(p, pc, g);
-    using std::fabs;
-    g[4] = fabs(p.P(-1, 1) - p.P(1, -1)) + fabs(p.P(-2, 2) - pc) + fabs(p.P(-2, 1) - p.P(0, -1)) +
-           fabs(p.P(-1, 2) - p.P(1, 0));
-    g[5] = fabs(p.P(1, 1) - p.P(-1, -1)) + fabs(p.P(2, 2) - pc) + fabs(p.P(1, 2) - p.P(-1, 0)) +
-           fabs(p.P(2, 1) - p.P(0, -1));
-    g[6] = fabs(p.P(-1, -1) - p.P(1, 1)) + fabs(p.P(-2, -2) - pc) + fabs(p.P(-1, -2) - p.P(1, 0)) +
-           fabs(p.P(-2, -1) - p.P(0, 1));
-    g[7] = fabs(p.P(1, -1) - p.P(-1, 1)) + fabs(p.P(2, -2) - pc) + fabs(p.P(2, -1) - p.P(0, 1)) +
-           fabs(p.P(1, -2) - p.P(-1, 0));
-    return SelectDirections(g, 8);
-}
+    using R = decltype(p.P(0, 0));
+    const R pc = p.P(0, 0);
 
-
-[[gnu::always_inline]] inline unsigned GreenDirections(const InteriorWindow& p)
-{
-    const int32_t pc = p.I(0, 0);
-    int32_t G[8];
-    StraightGradients2(p, pc, G);
-    G[4] = 2 * (AbsDiff(p.I(-1, 1), p.I(1, -1)) + AbsDiff(p.I(-2, 2), pc) + AbsDiff(p.I(-2, 1), p.I(0, -1)) +
-                AbsDiff(p.I(-1, 2), p.I(1, 0)));
-    G[5] = 2 * (AbsDiff(p.I(1, 1), p.I(-1, -1)) + AbsDiff(p.I(2, 2), pc) + AbsDiff(p.I(1, 2), p.I(-1, 0)) +
-                AbsDiff(p.I(2, 1), p.I(0, -1)));
-    G[6] = 2 * (AbsDiff(p.I(-1, -1), p.I(1, 1)) + AbsDiff(p.I(-2, -2), pc) + AbsDiff(p.I(-1, -2), p.I(1, 0)) +
-                AbsDiff(p.I(-2, -1), p.I(0, 1)));
-    G[7] = 2 * (AbsDiff(p.I(1, -1), p.I(-1, 1)) + AbsDiff(p.I(2, -2), pc) + AbsDiff(p.I(2, -1), p.I(0, 1)) +
-                AbsDiff(p.I(1, -2), p.I(-1, 0)));
-    return SelectDirections2(G, 8);
-}
-
-template <typename Win>
-[[gnu::always_inline]] inline double GreenSiteValue(const Win& p, bool chosenIsHorizontal, unsigned chosen)
-{
-    const double pc = p.P(0, 0);
-
-    double sv = 0.0;
-    double sh = 0.0;
-    double sc = 0.0;
+    R sv{};
+    R sh{};
+    R sc{};
     // An unchosen direction adds +0.0, which leaves the (non-negative) sums exactly as they are;
     // this keeps the accumulation free of unpredictable branches.
-    auto add = [&](unsigned i, double v, double h, double x) {
-        const bool on = (chosen >> i) & 1u;
-        sv += on ? v : 0.0;
-        sh += on ? h : 0.0;
-        sc += on ? (pc + x) * 0.5 : 0.0;
+    auto add = [&](int i, R v, R h, R x) {
+        const auto on = Taken(directions, i);
+        sv += IfTaken(on, v);
+        sh += IfTaken(on, h);
+        sc += IfTaken(on, (pc + x) * 0.5);
     };
     add(0, p.P(-1, 0), p.P(0, -1), p.P(-2, 0));
     add(1, p.P(1, 0), p.P(0, 1), p.P(0, 2));
@@ -334,49 +259,64 @@ template <typename Win>
     add(6, 0.5 * (p.P(-1, 0) + p.P(-1, -2)), 0.5 * (p.P(0, -1) + p.P(-2, -1)), p.P(-2, -2));
     add(7, 0.5 * (p.P(1, 0) + p.P(1, -2)), 0.5 * (p.P(0, -1) + p.P(2, -1)), p.P(2, -2));
 
-    const double chosenSum = chosenIsHorizontal ? sh : sv;
-    double q = 1.0;
-    if (chosenSum > 0.0)
-        q = sc / chosenSum;
+    // q = Sc / S when S > 0, else 1; the value is Pc / q when q > 0, else Pc.
+    const R chosenSum = chosenIsHorizontal ? sh : sv;
+    const R q = chosenSum > 0.0 ? sc / chosenSum : R{} + 1.0;
     return q > 0.0 ? pc / q : pc;
-}
-
-// The chosen directions of sweep 2 (N, E, S, W).
-unsigned ThirdDirections(const Window& p)
-{
-    double g[4];
-    StraightGradients(p, p.P(0, 0), g);
-    return SelectDirections(g, 4);
-}
-
-unsigned ThirdDirections(const InteriorWindow& p)
-{
-    int32_t G[4];
-    StraightGradients2(p, p.I(0, 0), G);
-    return SelectDirections2(G, 4);
 }
 
 // Sweep 2, at a photosite of the third colour: St gathers the direct neighbours (greens that now
 // hold the chosen colour), Sc estimates of the photosite's own colour.
-template <typename Win>
-[[gnu::always_inline]] inline double ThirdSiteValue(const Win& p, unsigned chosen)
+template <typename Win, typename D>
+[[gnu::always_inline]] inline auto ThirdSiteValue(const Win& p, D directions)
 {
-    const double pc = p.P(0, 0);
+    using R = decltype(p.P(0, 0));
+    const R pc = p.P(0, 0);
 
-    const double near[4] = {p.P(-1, 0), p.P(0, 1), p.P(1, 0), p.P(0, -1)};
-    const double far[4] = {p.P(-2, 0), p.P(0, 2), p.P(2, 0), p.P(0, -2)};
-    double st = 0.0;
-    double sc = 0.0;
+    const R near[4] = {p.P(-1, 0), p.P(0, 1), p.P(1, 0), p.P(0, -1)};
+    const R far[4] = {p.P(-2, 0), p.P(0, 2), p.P(2, 0), p.P(0, -2)};
+    R st{};
+    R sc{};
     // As in sweep 1, an unchosen direction adds +0.0 to non-negative sums.
-    for (unsigned i = 0; i < 4; ++i) {
-        const bool on = (chosen >> i) & 1u;
-        st += on ? near[i] : 0.0;
-        sc += on ? (pc + far[i]) * 0.5 : 0.0;
+    for (int i = 0; i < 4; ++i) {
+        const auto on = Taken(directions, i);
+        st += IfTaken(on, near[i]);
+        sc += IfTaken(on, (pc + far[i]) * 0.5);
     }
-    double q = 1.0;
-    if (sc > 0.0)
-        q = st / sc;
-    return pc * q;
+    // q = St / Sc when Sc > 0, else 1.
+    return sc > 0.0 ? pc * (st / sc) : pc;
+}
+
+// Smallest and largest chosen-colour sample of the window, from the starting values 16383 and 0.
+// chosenAt[dy & 1][dx & 1] tells whether the photosite at offset (dy, dx) has the chosen colour;
+// only those offsets are visited (a single parity in the usual 2 x 2 layout).
+template <typename Win, typename V>
+[[gnu::always_inline]] inline void ChosenRange(const Win& p, const bool chosenAt[2][2], V& lo, V& hi)
+{
+    lo = Splat<V>(kWindowMinStart);
+    hi = Splat<V>(kWindowMaxStart);
+    for (int py = 0; py < 2; ++py)
+        for (int px = 0; px < 2; ++px) {
+            if (!chosenAt[py][px])
+                continue;
+            for (int dy = -2 + py; dy <= 2; dy += 2)
+                for (int dx = -2 + px; dx <= 2; dx += 2) {
+                    lo = Min(lo, p.I(dy, dx));
+                    hi = Max(hi, p.I(dy, dx));
+                }
+        }
+}
+
+// Clamp to the window range [lo, hi] (a bound of 16383 and more below, 0 above, is not applied;
+// near the edges both are such), then v + 0.5, saturated at 65535, whose integer part is the
+// 16-bit sample: rounding to nearest.
+template <typename R>
+[[gnu::always_inline]] inline R Rounded(R v, R lo, R hi)
+{
+    v = ((lo < double(kWindowMinStart)) & (v < lo)) ? lo : v;
+    v = ((hi > 0.0) & (v > hi)) ? hi : v;
+    v += 0.5;
+    return v > 65535.0 ? R{} + 65535.0 : v;
 }
 
 } // namespace
@@ -445,24 +385,21 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
             third[py][px] = blueChannel ? IsRedPixel(px, py) : IsBluePixel(px, py);
         }
 
-    // Interior rows converted to real64 and split by column parity as integers (for the
-    // four-at-a-time interior), once per sweep and thread; row r is kept in slot r % 5, so the five
-    // rows of any interior window occupy distinct slots.
+    // Interior rows split by column parity as integers (for the four-at-a-time interior), once
+    // per sweep and thread; row r is kept in slot r % 5, so the five rows of any interior window
+    // occupy distinct slots.
     const size_t splitStride = size_t(w / 2 + 1);
-    struct ConvertedRows {
-        std::vector<double> real;
+    struct SplitCache {
         std::vector<int32_t> split;
         int32_t row[5];
     };
-    std::vector<ConvertedRows> scratch(size_t(fPool ? fPool->Threads() : 1));
-    for (ConvertedRows& c : scratch) {
-        c.real.resize(size_t(5) * size_t(w));
+    std::vector<SplitCache> scratch(size_t(fPool ? fPool->Threads() : 1));
+    for (SplitCache& c : scratch)
         c.split.resize(size_t(10) * splitStride);
-    }
     for (int sweep = 1; sweep <= 2; ++sweep) {
         if (sweep == 2)
             CopyBufferToRows(rows, stage1); // sweep 2 reads sweep 1's greens
-        for (ConvertedRows& c : scratch)
+        for (SplitCache& c : scratch)
             std::fill(c.row, c.row + 5, -1);
         const bool(&interpolated)[2][2] = sweep == 1 ? green : third;
 
@@ -474,35 +411,27 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
             return !fCancelRequested;
         };
         // Each row reads the row table only and writes its own row of the image.
-        auto row = [&](int32_t y, ConvertedRows& converted) {
-            std::vector<double>& rowBuffer = converted.real;
-            std::vector<int32_t>& splitBuffer = converted.split;
-            int32_t* convertedRow = converted.row;
+        auto row = [&](int32_t y, SplitCache& cache) {
             const uint16_t* R[5];
             for (int32_t k = 0; k < 5; ++k)
                 R[k] = rows.Row(ReflectIndex(y - 2 + k, h));
             uint16_t* dst = out.Row(y);
             const bool rowInside = y >= 2 && y <= h - 3;
-            const double* D[5] = {};
             const int32_t* S[10] = {};
             if (rowInside) {
                 for (int32_t k = 0; k < 5; ++k) {
                     const int32_t r = y - 2 + k;
                     const int32_t slot = r % 5;
-                    double* d = rowBuffer.data() + size_t(slot) * size_t(w);
-                    int32_t* even = splitBuffer.data() + size_t(2 * slot) * splitStride;
+                    int32_t* even = cache.split.data() + size_t(2 * slot) * splitStride;
                     int32_t* odd = even + splitStride;
-                    if (convertedRow[slot] != r) {
+                    if (cache.row[slot] != r) {
                         const uint16_t* s = R[k];
-                        for (int32_t x = 0; x < w; ++x)
-                            d[x] = s[x];
                         for (int32_t x = 0; x < w; x += 2)
                             even[x >> 1] = s[x];
                         for (int32_t x = 1; x < w; x += 2)
                             odd[x >> 1] = s[x];
-                        convertedRow[slot] = r;
+                        cache.row[slot] = r;
                     }
-                    D[k] = d;
                     S[2 * k] = even;
                     S[2 * k + 1] = odd;
                 }
@@ -522,60 +451,42 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
                 // above / below it on the others.
                 const bool keepAsRead = sweep == 1 && !g1[py][px] && !g2[py][px];
                 const bool chosenIsHorizontal = g1[py][px] != blueChannel;
-                auto valueWith = [&](const auto& p, uint16_t pc, bool inside, unsigned directions) {
-                    double v;
-                    if (keepAsRead)
-                        v = double(pc);
-                    else if (sweep == 1)
-                        v = GreenSiteValue(p, chosenIsHorizontal, directions);
-                    else
-                        v = ThirdSiteValue(p, directions);
-                    return Store(v, p, chosenAt, inside);
+                // The ratio estimate of one photosite (Window) or of a pair (PairRows).
+                auto estimate = [&](const auto& p, auto directions) {
+                    return sweep == 1 ? GreenSiteValue(p, chosenIsHorizontal, directions)
+                                      : ThirdSiteValue(p, directions);
                 };
-                auto value = [&](const auto& p, uint16_t pc, bool inside) {
-                    unsigned directions = 0;
-                    if (!keepAsRead)
-                        directions = sweep == 1 ? GreenDirections(p) : ThirdDirections(p);
-                    return valueWith(p, pc, inside, directions);
-                };
-                int32_t x = px;
-                // Interior photosites four at a time (columns x .. x + 6 within 2 .. w - 3); the
-                // gradients of the four are taken together, the rest photosite by photosite.
-                if (rowInside && !keepAsRead) {
-                    for (; x < 2; x += 2) {
-                        const uint16_t pc = R[2][x];
-                        if (pc == 0)
-                            continue;
-                        int32_t C[5];
-                        for (int32_t k = 0; k < 5; ++k)
-                            C[k] = ReflectIndex(x - 2 + k, w);
-                        dst[x] = value(Window{R, C}, pc, false);
-                    }
-                    for (; x + 6 <= w - 3; x += 8) {
-                        unsigned directions[4];
-                        LaneDirections(SplitRows{S, x}, sweep == 1, directions);
-                        for (int32_t l = 0; l < 4; ++l) {
-                            const int32_t xl = x + 2 * l;
-                            const uint16_t pc = R[2][xl];
-                            if (pc != 0)
-                                dst[xl] = valueWith(InteriorWindow{D, R, xl}, pc, true, directions[l]);
-                        }
-                    }
-                }
-                for (; x < w; x += 2) {
-                    const uint16_t pc = R[2][x];
-                    if (pc == 0)
-                        continue;
+                for (int32_t x = px; x < w; x += 2) {
                     const bool inside = rowInside && x >= 2 && x <= w - 3;
-                    // The same computation either way; the interior skips the column reflection.
-                    if (inside) {
-                        dst[x] = value(InteriorWindow{D, R, x}, pc, true);
-                    } else {
-                        int32_t C[5];
-                        for (int32_t k = 0; k < 5; ++k)
-                            C[k] = ReflectIndex(x - 2 + k, w);
-                        dst[x] = value(Window{R, C}, pc, false);
+                    if (inside && !keepAsRead && x + 6 <= w - 3) {
+                        // Four interior photosites at once, their values in two pairs.
+                        const SplitRows p{S, x};
+                        const Lanes directions = Directions(p, sweep == 1);
+                        Lanes lo;
+                        Lanes hi;
+                        ChosenRange(p, chosenAt, lo, hi);
+                        for (int first = 0; first < 4; first += 2) {
+                            const RealPair v = Rounded(estimate(PairRows{S, x + 2 * first}, PairOf(directions, first)),
+                                                       RealPairOf(lo, first), RealPairOf(hi, first));
+                            for (int32_t l = first; l < first + 2; ++l)
+                                if (R[2][x + 2 * l] != 0)
+                                    dst[x + 2 * l] = static_cast<uint16_t>(v[l - first]);
+                        }
+                        x += 6; // with the loop's step, on to the next four
+                        continue;
                     }
+                    if (R[2][x] == 0)
+                        continue;
+                    int32_t C[5];
+                    for (int32_t k = 0; k < 5; ++k)
+                        C[k] = ReflectIndex(x - 2 + k, w);
+                    const Window p{R, C};
+                    int32_t lo = kWindowMinStart;
+                    int32_t hi = kWindowMaxStart;
+                    if (inside)
+                        ChosenRange(p, chosenAt, lo, hi);
+                    const double v = keepAsRead ? p.P(0, 0) : estimate(p, Directions(p, sweep == 1));
+                    dst[x] = static_cast<uint16_t>(Rounded(v, double(lo), double(hi)));
                 }
             }
         };
