@@ -65,23 +65,32 @@ struct Converter {
     std::unique_ptr<engine::DNGConvert> convert;
 };
 
+// Reads a photo as the program does, up to its stage-2 image: null when it is no valid DNG (the
+// reason is then the info's), a dng::Error when it cannot be read.
+std::unique_ptr<dng::Negative> ReadWhole(dng::Host& host, const dng::Stream& stream, dng::Info& info)
+{
+    info.Parse(host, stream);
+    info.PostParse(host);
+    if (!info.IsValidDNG())
+        return nullptr;
+    auto negative = host.Make_dng_negative();
+    negative->Parse(host, stream, info);
+    negative->PostParse(host, stream, info);
+    negative->ReadStage1Image(host, stream, info);
+    negative->ValidateRawImageDigest(host);
+    negative->BuildStage2Image(host);
+    return negative;
+}
+
 // Reads a written file as any photo is read; a file our reader refuses is a fault of the writer.
 void CheckWritten(const std::string& path)
 {
     try {
-        dng::FileStream stream(path);
+        const dng::FileStream stream(path);
         dng::Host host;
         dng::Info info;
-        info.Parse(host, stream);
-        info.PostParse(host);
-        if (!info.IsValidDNG())
+        if (!ReadWhole(host, stream, info))
             Fail("the written file is refused: " + info.ValidityProblem());
-        auto negative = host.Make_dng_negative();
-        negative->Parse(host, stream, info);
-        negative->PostParse(host, stream, info);
-        negative->ReadStage1Image(host, stream, info);
-        negative->ValidateRawImageDigest(host);
-        negative->BuildStage2Image(host);
     } catch (const dng::Error& e) {
         Fail(std::string("the written file cannot be read: ") + e.what());
     }
@@ -135,16 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     dng::Info info;
     bool convertible = false;
     try {
-        info.Parse(host, stream);
-        info.PostParse(host);
-        if (!info.IsValidDNG())
+        const std::unique_ptr<dng::Negative> negative = ReadWhole(host, stream, info);
+        if (!negative)
             return 0;
-        auto negative = host.Make_dng_negative();
-        negative->Parse(host, stream, info);
-        negative->PostParse(host, stream, info);
-        negative->ReadStage1Image(host, stream, info);
-        negative->ValidateRawImageDigest(host);
-        negative->BuildStage2Image(host);
         (void)negative->MakeColorSpec();
         const dng::IfdInfo& main = info.MainIfd();
         convertible = negative->ColorChannels() > 1 && uint64_t(main.width) * main.height <= kMaxConvertedPixels &&
