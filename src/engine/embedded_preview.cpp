@@ -179,7 +179,8 @@ platform::Bitmap RgbPicture(const dng::IfdInfo& ifd, const std::vector<uint8_t>&
 }
 
 // Parses the file's structure; false when it is no DNG we can read (not even a TIFF file, or
-// a TIFF file without the DNG essentials).
+// a TIFF file without the DNG essentials). A DNG whose values are damaged still shows its preview:
+// converting it is what it cannot be, and the conversion says why.
 bool ParseDng(dng::Host& host, const dng::Stream& stream, dng::Info& info)
 {
     try {
@@ -190,7 +191,7 @@ bool ParseDng(dng::Host& host, const dng::Stream& stream, dng::Info& info)
             return false;
         throw;
     }
-    return info.IsValidDNG();
+    return info.IsValidDNG() || !info.DamageProblem().empty();
 }
 
 } // namespace

@@ -182,6 +182,10 @@ TEST_F(EmbeddedPreview, NoDngMissingFileAndBadJpegData)
         EXPECT_TRUE(box.icon == platform::MessageIcon::kWarning && box.buttons == platform::MessageButtons::kOk && box.ownedByMainWindow);
         ui.boxes.shown.clear();
     }
+    // A DNG whose values are damaged (a zero denominator in ColorMatrix2) still shows its preview.
+    ASSERT_EQ(Read(fixtures::MakeDng(Desc([](auto& d) { d.colorMatrix2[4].d = 0; })).bytes), engine::kResultDone);
+    EXPECT_EQ(ui.modelLabel, "from: Velloray Synth One");
+    EXPECT_FALSE(ui.embeddedPreview.IsEmpty());
 }
 
 TEST_F(EmbeddedPreview, PreviousPhotoLeavesNothingBehind)
