@@ -15,10 +15,10 @@ namespace dng {
 namespace {
 
 constexpr uint32_t kMaxColorCode = 6; // R G B C M Y W
-// The largest side an image may have once scaled (DefaultScale, then BestQualityScale): far above
-// what any camera needs (a scale of 2 on 65000 pixels), far below where a reader's integer sizes
-// overflow.
-constexpr double kMaxScaledSide = 1000000.0;
+// The largest side an image may have once scaled (DefaultScale, then BestQualityScale): the side
+// limit of readers built for large images, above what any camera needs (scales of 2 and 2 on
+// 65000 pixels), far below where a reader's integer sizes overflow.
+constexpr double kMaxScaledSide = 300000.0;
 
 template <typename R>
 bool AllValid(const std::vector<R>& values)

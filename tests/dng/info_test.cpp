@@ -301,6 +301,8 @@ TEST(Info, ValidityRule)
         {"BlackLevelDeltaV x/0", false, [](D&, D& r) { r[50716] = {SR, {1, 1, 1, 0, 1, 1, 1, 1}}; }},
         {"DefaultScale 2^31", false, [](D&, D& r) { r[50718] = {R, {0x80000000, 1, 1, 1}}; }},
         {"DefaultScale 1/2", true, [](D&, D& r) { r[50718] = {R, {1, 2, 1, 2}}; }},
+        {"6 pixels scaled to 300000", true, [](D&, D& r) { r[50718] = {R, {25000, 1, 1, 1}}, r[50780] = {R, {2, 1}}; }},
+        {"6 pixels scaled to 300006", false, [](D&, D& r) { r[50718] = {R, {50001, 1, 1, 1}}; }},
         {"DefaultScale 1/10", false, [](D&, D& r) { r[50718] = {R, {1, 10, 1, 1}}; }},
         {"BestQualityScale 2^31 + 1", false, [](D&, D& r) { r[50780] = {R, {0x80000001, 1}}; }},
         {"BestQualityScale x/0", false, [](D&, D& r) { r[50780] = {R, {3, 0}}; }},
