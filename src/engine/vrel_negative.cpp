@@ -180,6 +180,9 @@ void VrelNegative::RestoreMonoCopy3()
 // new image's would first have to be cleared by the system.
 void VrelNegative::SetStage1Image(const dng::Image& image)
 {
+    // The image given is a whole raw image (the kept copy of the photo's), not a crop of one.
+    fStage1Origin = {0, 0};
+    fStage1IsCrop = false;
     dng::Image* old = fStage1Image.get();
     if (old && old->Width() == image.Width() && old->Height() == image.Height() && old->Planes() == image.Planes() &&
         old->Type() == image.Type()) {
@@ -288,6 +291,7 @@ void VrelNegative::CropStage1(dng::Host& host, int32_t left, int32_t top, int32_
             CopyRect<uint8_t>(src.ConstView8Of(p).Sub(rect), dst->View8Of(p));
     }
     fStage1Image = std::move(dst);
+    fStage1IsCrop = true;
     // The areas in the crop's coordinates, so that a result of the crop can be linearized. An
     // image not yet aligned (odd active-area origin) lies one row / column off the aligned one.
     if (dng::LinearizationInfo* lin = GetLinearizationInfo()) {
@@ -319,6 +323,7 @@ void VrelNegative::ReleaseStage1()
 {
     fStage1Image.reset();
     fStage1Origin = {0, 0};
+    fStage1IsCrop = false;
 }
 
 void VrelNegative::ReleaseStage2()

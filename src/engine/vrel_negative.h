@@ -48,6 +48,7 @@ public:
     void SaveMonoCopy1();
     void SaveMonoCopy2();
     void RestoreMonoCopy3();
+    // Puts a copy of a whole raw image in place as the stage-1 image (its origin is (0, 0)).
     void SetStage1Image(const dng::Image& image);
     void RestoreStage2Image(const dng::Image& image);
     void AlignStage1ToPattern(dng::Host& host);
@@ -155,6 +156,8 @@ public:
     // in which dead pixels are found and registered: not (0, 0) after a crop of a tools-preview
     // staging. Reset when the stage-1 image is released.
     PixelPoint fStage1Origin{0, 0};
+    // The stage-1 image is a tools-preview crop, not the photo's whole raw image.
+    bool fStage1IsCrop = false;
 
 private:
     // Colour code of a photosite in the 2 x 2 corner of the pattern; -1 without one.

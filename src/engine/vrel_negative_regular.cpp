@@ -418,11 +418,13 @@ void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, Progress
     const dng::ConstView16 src = stage1.ConstView16Of(0);
     dng::LinearizationInfo* lin = GetLinearizationInfo();
 
-    // A full frame is taken up to the right edge of its active area; a narrow one (a tools-preview
-    // crop) whole.
+    // A full frame is taken up to the right edge of its active area; a narrow tools-preview crop
+    // whole, with its geometry left as it is. A photo 1024 columns wide or less is a full frame
+    // too: its geometry must be halved with its pixels, or the written file's active area would
+    // not lie inside its image.
     int32_t w = src.width;
     const int32_t h = src.height;
-    const bool fullFrame = w > 1024;
+    const bool fullFrame = w > 1024 || !fStage1IsCrop;
     if (fullFrame && lin)
         w = std::min(lin->fActiveArea.r, src.width);
 

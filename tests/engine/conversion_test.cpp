@@ -445,6 +445,28 @@ TEST_F(Conversion, CookedPreviewUsesTheChosenGammaAndIsCached)
 
 // A crop of a pixel and a half is no crop at all once halved: the writer refuses the result, the
 // message names the photo (not the output name it was about to get), and nothing is written.
+TEST_F(Conversion, ANarrowPhotoAtHalfSizeIsWrittenWhole)
+{
+    // 1024 columns or fewer is the width of a tools-preview crop, yet a whole photo that narrow
+    // halves its geometry with its pixels: each method's file is written, and valid (TearDown).
+    fixtures::DngSpec spec;
+    spec.uniqueCameraModel = "Nikon D800";
+    spec.width = 96;
+    spec.height = 64;
+    const std::string src = Source(fixtures::MakeDng(spec).bytes, "narrow.dng");
+    ui.halfSize = true;
+    engine::DNGConvert convert(ui);
+    for (const int method : {0, 1, 4}) {
+        SCOPED_TRACE(method);
+        ui.method = convert.fMethod = method;
+        ui.strength = convert.fStrengthRed = convert.fStrengthBlue = 9;
+        ASSERT_EQ(convert.OpenAndIdentify(src, "narrow.dng"), 1);
+        ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+        EXPECT_EQ(Read(convert.fWrittenPath)->negative->Stage1Image()->Width(), 48);
+    }
+    EXPECT_EQ(Written().size(), 3u);
+}
+
 TEST_F(Conversion, DamageFoundWhenWritingNamesThePhoto)
 {
     fixtures::DngSpec spec;

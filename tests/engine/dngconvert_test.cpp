@@ -242,6 +242,9 @@ TEST(StageRawData, ToolsPreviewCropIsPlacedOnThePatternAndKeptInside)
             for (int32_t x : {0, 1, w - 1})
                 EXPECT_EQ(img.Row16(y)[x], s.fx.stage1[size_t(top + y) * s.fx.width + size_t(left + x)])
                     << "crop at " << left << "," << top;
+        // Dead pixels are registered in whole-image coordinates: the crop says where it lies.
+        EXPECT_EQ(convert.fNegative->fStage1Origin.x, left);
+        EXPECT_EQ(convert.fNegative->fStage1Origin.y, top);
     };
     ui.cropColumn = 101;
     ui.cropRow = 3;

@@ -339,6 +339,7 @@ TEST(RegularHalf, NarrowImageKeepsAreaAndCropAndWideOneStopsAtTheActiveArea)
 {
     // A tools-preview crop 1024 wide: active area and crop stay, masked area and deltas halve.
     auto n = HalfSizeNegative(Mosaic::kRGGB, 1024, 600);
+    n->neg->CropStage1(n->host, 0, 0, 1024, 600);
     const dng::Rect area = n->neg->GetLinearizationInfo()->fActiveArea;
     n->neg->ExtractRegularHalf(n->host, n->info, nullptr);
     EXPECT_EQ(n->neg->GetLinearizationInfo()->fActiveArea, area);
@@ -348,6 +349,12 @@ TEST(RegularHalf, NarrowImageKeepsAreaAndCropAndWideOneStopsAtTheActiveArea)
     EXPECT_EQ(n->info.Ifds()[size_t(n->info.MainIndex())].blackLevelDeltaH.size(), 509u);
     EXPECT_EQ(n->neg->fMonoImage->Width(), 512);
     EXPECT_EQ(n->neg->fMonoImage->Height(), 300);
+
+    // A whole photo as narrow halves its geometry with its pixels, as a wide one does.
+    n = HalfSizeNegative(Mosaic::kRGGB, 1024, 600);
+    n->neg->ExtractRegularHalf(n->host, n->info, nullptr);
+    EXPECT_EQ(n->neg->GetLinearizationInfo()->fActiveArea, dng::Rect(2, 3, 300, 512));
+    EXPECT_EQ(n->neg->DefaultCropSizeH(), dng::URational(506, 1)) << "1011 x 0.5 + 0.5, kept inside";
 
     // Active area ending 100 columns short of a 1500-wide image: w = 1400, half 700; 10 / 2 = 5
     // is odd, so 4 rows.
