@@ -5,6 +5,7 @@
 // second sweep from the greens' new values, which by then carry the chosen colour.
 #include "engine_ui.h"
 #include "interpolation_common.h"
+#include "lanes.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
 #include "worker_pool.h"
@@ -26,41 +27,8 @@ constexpr int32_t kMaxThresholdRaises = 50;
 constexpr int32_t kWindowMinStart = 16383;
 constexpr int32_t kWindowMaxStart = 0;
 
-// The steps below are written once for one photosite and for several at a time: comparisons give
-// a bool or a lane mask, and ?: selects per photosite in both. The integer steps (gradients,
-// directions, window range) take four photosites two columns apart (V = int32_t or four int32
-// lanes); the real64 steps take them in pairs (double or two real64 lanes, the width of an SSE2
-// register). The real64 steps are the same IEEE operations in the same order in every lane, so a
-// photosite gets the same value either way.
-using Lanes = int32_t __attribute__((vector_size(16)));
-using RealPair = double __attribute__((vector_size(16)));
-using PairMask = int64_t __attribute__((vector_size(16)));
-
-template <typename V>
-[[gnu::always_inline]] inline V Splat(int32_t v)
-{
-    return V{} + v;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline V Min(V a, V b)
-{
-    return a < b ? a : b;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline V Max(V a, V b)
-{
-    return a > b ? a : b;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline V AbsDiff(V a, V b)
-{
-    const V d = a - b;
-    return d < 0 ? -d : d;
-}
-
+// The integer steps (gradients, directions, window range) take one photosite or four two columns
+// apart; the real64 steps take them one or two at a time (lanes.h).
 // The 5 x 5 window of one photosite: rows y - 2 .. y + 2 of the row table and the columns
 // x - 2 .. x + 2 (reflected near the edges).
 struct Window {
@@ -108,11 +76,6 @@ struct PairDirections {
 {
     return {first == 0 ? __builtin_shufflevector(directions, directions, 0, 0, 1, 1)
                        : __builtin_shufflevector(directions, directions, 2, 2, 3, 3)};
-}
-
-[[gnu::always_inline]] inline RealPair RealPairOf(Lanes v, int first)
-{
-    return RealPair{double(v[first]), double(v[first + 1])};
 }
 
 // Whether direction i is chosen, as a selector of real64 values, and `v` where it is, +0.0 where

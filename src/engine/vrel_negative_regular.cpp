@@ -5,6 +5,7 @@
 #include "engine_ui.h"
 #include "half_size_geometry.h"
 #include "interpolation_common.h"
+#include "lanes.h"
 #include "progress_reporter.h"
 #include "vrel_negative.h"
 #include "worker_pool.h"
@@ -58,33 +59,8 @@ struct Sums {
     V so2; // twice the own-colour estimate
 };
 
-// The helpers below are written once for a single photosite and for four lanes: comparisons give
-// bool or a lane mask, and ?: selects per photosite in both.
-template <typename V>
-[[gnu::always_inline]] inline V AbsDiff(V a, V b)
-{
-    const V d = a - b;
-    return d < 0 ? -d : d;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline V Min(V a, V b)
-{
-    return a < b ? a : b;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline V Max(V a, V b)
-{
-    return a > b ? a : b;
-}
-
-template <typename V>
-[[gnu::always_inline]] inline V Splat(int32_t v)
-{
-    return V{} + v;
-}
-
+// The steps below are written once for a single photosite and for four lanes (lanes.h).
+//
 // Gradients, direction selection and the sums of the selected directions.
 //
 // The arithmetic is exact in integers: every gradient and every accumulated sum is a multiple of
@@ -208,11 +184,8 @@ uint16_t RegularValue(const uint16_t* const R[5], const int32_t C[5], bool apply
 
 // Four photosites at once: x, x + 2, x + 4, x + 6 of a row at least 2 inside the image, in a
 // Bayer layout, with row[x - 2 .. x + 13] inside every row. The same integer steps as above on
-// int32 lanes, and the same real64 division, product, clamps and truncation per lane, so every
-// photosite gets the value the one-photosite path gives it.
-using Lanes = int32_t __attribute__((vector_size(16)));
-using WideMask = int64_t __attribute__((vector_size(32)));
-using RealLanes = double __attribute__((vector_size(32)));
+// int32 lanes, and the same real64 division, product, clamps and truncation per lane (two lanes at
+// a time), so every photosite gets the value the one-photosite path gives it.
 static_assert(std::endian::native == std::endian::little, "sample pairs are split as little-endian words");
 
 // One row of the window of four photosites: the columns dx = -2 .. 2 from each of them.
@@ -254,26 +227,24 @@ struct RowLanes {
                           a.m1, a.p1, f.m1, f.p1,
                           b.m2, b.p2, d.m2, d.p2};
     const Sums<Lanes> sums = DirectionSums(p);
-    Lanes lo;
-    Lanes hi;
-    GreenRange(p, kBayerGreens, lo, hi);
+    Lanes lo4;
+    Lanes hi4;
+    GreenRange(p, kBayerGreens, lo4, hi4);
 
-    const RealLanes pc = __builtin_convertvector(p.pc, RealLanes);
-    const WideMask ownPositive = __builtin_convertvector(sums.so2 > 0, WideMask);
-    const Lanes divisor = sums.so2 > 0 ? sums.so2 : Splat<Lanes>(1);
-    const RealLanes q = __builtin_convertvector(sums.sg2, RealLanes) / __builtin_convertvector(divisor, RealLanes);
-    RealLanes v = ownPositive ? pc * q : pc;
-    const RealLanes loReal = __builtin_convertvector(lo, RealLanes);
-    const RealLanes hiReal = __builtin_convertvector(hi, RealLanes);
-    v = (__builtin_convertvector(lo < kWindowMinStart, WideMask) & (v < loReal)) ? loReal : v;
-    v = (__builtin_convertvector(hi > 0, WideMask) & (v > hiReal)) ? hiReal : v;
-    const RealLanes top = RealLanes{} + 65535.0;
-    v = v > top ? top : v;
-    const Lanes out = __builtin_convertvector(v, Lanes); // truncation
-    dst[x] = static_cast<uint16_t>(out[0]);
-    dst[x + 2] = static_cast<uint16_t>(out[1]);
-    dst[x + 4] = static_cast<uint16_t>(out[2]);
-    dst[x + 6] = static_cast<uint16_t>(out[3]);
+    for (int first = 0; first < 4; first += 2) {
+        const RealPair pc = RealPairOf(p.pc, first);
+        const RealPair sg = RealPairOf(sums.sg2, first);
+        const RealPair so = RealPairOf(sums.so2, first);
+        const RealPair lo = RealPairOf(lo4, first);
+        const RealPair hi = RealPairOf(hi4, first);
+        // Q = Sg / So when So > 0, else 1 (and Pc x 1 is Pc).
+        RealPair v = so > 0.0 ? pc * (sg / so) : pc;
+        v = ((lo < double(kWindowMinStart)) & (v < lo)) ? lo : v;
+        v = ((hi > 0.0) & (v > hi)) ? hi : v;
+        v = v > 65535.0 ? RealPair{} + 65535.0 : v;
+        dst[x + 2 * first] = static_cast<uint16_t>(v[0]); // truncation
+        dst[x + 2 * first + 2] = static_cast<uint16_t>(v[1]);
+    }
 }
 
 // Colour layout of the negative by row and column parity, asked of its predicates once.
