@@ -282,6 +282,45 @@ template <typename R>
     return v > 65535.0 ? R{} + 65535.0 : v;
 }
 
+// What a sweep computes at the photosites of one parity class of a row.
+struct SiteRule {
+    bool greenSweep;         // sweep 1 (greens) or sweep 2 (the third colour)
+    bool chosenIsHorizontal; // sweep 1: the ratio is taken over the horizontal sum
+    bool chosenAt[2][2];     // whether the photosite at offset (dy, dx) has the chosen colour, by parity
+};
+
+// The ratio estimate of one photosite (Window) or of a pair (PairRows).
+template <typename Win, typename D>
+[[gnu::always_inline]] inline auto Estimate(const Win& p, const SiteRule& rule, D directions)
+{
+    return rule.greenSweep ? GreenSiteValue(p, rule.chosenIsHorizontal, directions) : ThirdSiteValue(p, directions);
+}
+
+// Interior photosites four at a time, columns x .. x + 6, x + 8 .. x + 14, ... while x + 6 <= w - 3,
+// their values in two pairs; returns the first column left. Zero photosites keep their zero.
+// Processors with SSE4.1 run a copy that uses their integer minimum, maximum and absolute-value
+// instructions: the same results in fewer steps.
+[[gnu::target_clones("sse4.1", "default")]] int32_t FourAtATimeAcross(const int32_t* const S[10],
+                                                                      const uint16_t* centre, uint16_t* dst,
+                                                                      int32_t x, int32_t w, const SiteRule& rule)
+{
+    for (; x + 6 <= w - 3; x += 8) {
+        const SplitRows p{S, x};
+        const Lanes directions = Directions(p, rule.greenSweep);
+        Lanes lo;
+        Lanes hi;
+        ChosenRange(p, rule.chosenAt, lo, hi);
+        for (int first = 0; first < 4; first += 2) {
+            const RealPair v = Rounded(Estimate(PairRows{S, x + 2 * first}, rule, PairOf(directions, first)),
+                                       RealPairOf(lo, first), RealPairOf(hi, first));
+            for (int32_t l = first; l < first + 2; ++l)
+                if (centre[x + 2 * l] != 0)
+                    dst[x + 2 * l] = static_cast<uint16_t>(v[l - first]);
+        }
+    }
+    return x;
+}
+
 } // namespace
 
 // The result is left in the stage-1 image and cloned into fMonoImage at the end; a cancelled call
@@ -406,51 +445,36 @@ void VrelNegative::InterpolateRawChannel(bool blueChannel, ProgressReporter* pro
             for (int32_t px = 0; px < 2; ++px) {
                 if (!interpolated[py][px])
                     continue;
-                // Where the chosen colour sits relative to this photosite, by offset parity.
-                const bool chosenAt[2][2] = {{chosen[py][px], chosen[py][px ^ 1]},
-                                             {chosen[py ^ 1][px], chosen[py ^ 1][px ^ 1]}};
                 // Sweep 1: a green of neither row kind has no ratio. G1 shares its row with red,
                 // G2 with blue: the chosen colour lies beside the photosite on its own rows and
                 // above / below it on the others.
                 const bool keepAsRead = sweep == 1 && !g1[py][px] && !g2[py][px];
-                const bool chosenIsHorizontal = g1[py][px] != blueChannel;
-                // The ratio estimate of one photosite (Window) or of a pair (PairRows).
-                auto estimate = [&](const auto& p, auto directions) {
-                    return sweep == 1 ? GreenSiteValue(p, chosenIsHorizontal, directions)
-                                      : ThirdSiteValue(p, directions);
-                };
-                for (int32_t x = px; x < w; x += 2) {
-                    const bool inside = rowInside && x >= 2 && x <= w - 3;
-                    if (inside && !keepAsRead && x + 6 <= w - 3) {
-                        // Four interior photosites at once, their values in two pairs.
-                        const SplitRows p{S, x};
-                        const Lanes directions = Directions(p, sweep == 1);
-                        Lanes lo;
-                        Lanes hi;
-                        ChosenRange(p, chosenAt, lo, hi);
-                        for (int first = 0; first < 4; first += 2) {
-                            const RealPair v = Rounded(estimate(PairRows{S, x + 2 * first}, PairOf(directions, first)),
-                                                       RealPairOf(lo, first), RealPairOf(hi, first));
-                            for (int32_t l = first; l < first + 2; ++l)
-                                if (R[2][x + 2 * l] != 0)
-                                    dst[x + 2 * l] = static_cast<uint16_t>(v[l - first]);
-                        }
-                        x += 6; // with the loop's step, on to the next four
-                        continue;
-                    }
+                const SiteRule rule{sweep == 1,
+                                    g1[py][px] != blueChannel,
+                                    {{chosen[py][px], chosen[py][px ^ 1]}, {chosen[py ^ 1][px], chosen[py ^ 1][px ^ 1]}}};
+                // One photosite through its reflected window.
+                auto one = [&](int32_t x) {
                     if (R[2][x] == 0)
-                        continue;
+                        return;
                     int32_t C[5];
                     for (int32_t k = 0; k < 5; ++k)
                         C[k] = ReflectIndex(x - 2 + k, w);
                     const Window p{R, C};
                     int32_t lo = kWindowMinStart;
                     int32_t hi = kWindowMaxStart;
-                    if (inside)
-                        ChosenRange(p, chosenAt, lo, hi);
-                    const double v = keepAsRead ? p.P(0, 0) : estimate(p, Directions(p, sweep == 1));
+                    if (rowInside && x >= 2 && x <= w - 3)
+                        ChosenRange(p, rule.chosenAt, lo, hi);
+                    const double v = keepAsRead ? p.P(0, 0) : Estimate(p, rule, Directions(p, rule.greenSweep));
                     dst[x] = static_cast<uint16_t>(Rounded(v, double(lo), double(hi)));
+                };
+                int32_t x = px;
+                if (rowInside && !keepAsRead) {
+                    for (; x < 2; x += 2)
+                        one(x);
+                    x = FourAtATimeAcross(S, R[2], dst, x, w, rule);
                 }
+                for (; x < w; x += 2)
+                    one(x);
             }
         };
         if (!ForEachRow(fPool, h, before, [&](int32_t y0, int32_t y1, int32_t thread) {

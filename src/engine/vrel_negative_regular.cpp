@@ -247,6 +247,17 @@ struct RowLanes {
     }
 }
 
+// RegularLanes for x, x + 8, ... while x + 13 < w; returns the first column left. Processors with
+// SSE4.1 run a copy that uses their integer minimum, maximum and absolute-value instructions: the
+// same results in fewer steps.
+[[gnu::target_clones("sse4.1", "default")]] int32_t RegularLanesAcross(const uint16_t* const R[5], int32_t x,
+                                                                       int32_t w, uint16_t* dst)
+{
+    for (; x + 13 < w; x += 8)
+        RegularLanes(R, x, dst);
+    return x;
+}
+
 // Colour layout of the negative by row and column parity, asked of its predicates once.
 struct PhaseLayout {
     bool green[2][2];
@@ -353,8 +364,7 @@ void VrelNegative::InterpolateRegular(ProgressReporter* progress)
             if (rowInside) {
                 // Four at a time while their 16-sample loads stay inside the row.
                 if (greens.oddRowEvenCol && greens.evenRowOddCol && !greens.oddRowOddCol)
-                    for (; x + 13 < w; x += 8)
-                        RegularLanes(R, x, dst);
+                    x = RegularLanesAcross(R, x, w, dst);
                 for (; x <= innerLast; x += 2) {
                     const int32_t C[5] = {x - 2, x - 1, x, x + 1, x + 2};
                     dst[x] = RegularValue(R, C, true, greens);
