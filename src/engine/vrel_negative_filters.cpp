@@ -103,12 +103,21 @@ std::array<uint16_t, kBlackEntries> BlackTable(double black)
     return table;
 }
 
-// A channel sample black-corrected by the table, white-balanced, with the black level added back.
-inline double Balanced(uint16_t x, const std::array<uint16_t, kBlackEntries>& table, double balance, double black)
+// Every channel value black-corrected by the table, white-balanced, with the black level added
+// back (values above the 14-bit range read as its top).
+std::vector<double> BalancedTable(const std::array<uint16_t, kBlackEntries>& table, double balance, double black)
 {
-    const uint16_t index = std::min<uint16_t>(x, uint16_t(kBlackEntries - 1));
-    const double v = double(table[index]) * balance + black;
-    return v < 0.0 ? 0.0 : v;
+    std::vector<double> balanced(kBlackEntries);
+    for (size_t i = 0; i < balanced.size(); ++i) {
+        const double v = double(table[i]) * balance + black;
+        balanced[i] = v < 0.0 ? 0.0 : v;
+    }
+    return balanced;
+}
+
+inline double Balanced(uint16_t x, const std::vector<double>& balanced)
+{
+    return balanced[std::min<uint16_t>(x, uint16_t(kBlackEntries - 1))];
 }
 
 // The magnitude of the factor, taken in single precision.
@@ -209,7 +218,8 @@ struct RgbOptions {
     int32_t columnOffset = 0;
 };
 
-// Returns false when cancelled. The result is in fMonoCopy3; fMonoImage is left as it was.
+// Returns false when cancelled (without a third copy). The result is in fMonoCopy3; fMonoImage is
+// left as it was.
 bool ApplyRgbFilter(VrelNegative& n, RgbKind kind, const RgbOptions& o, ProgressReporter* progress)
 {
     const char* op = "Filter";
@@ -232,9 +242,15 @@ bool ApplyRgbFilter(VrelNegative& n, RgbKind kind, const RgbOptions& o, Progress
         h = std::min(h, blue->Height());
     }
 
-    n.fMonoCopy3 = mono.Clone();
+    // The filtered area is written below; anything outside it keeps the regular result.
+    n.fMonoCopy3 = std::make_unique<dng::Image>(mono.Width(), mono.Height(), 1, dng::PixelType::kUInt16,
+                                                dng::ImageFill::kUnset);
     const dng::ConstView16 regular = mono.ConstView16Of(0);
     const dng::View16 out = n.fMonoCopy3->View16Of(0);
+    for (int32_t r = 0; r < mono.Height(); ++r) {
+        const int32_t from = r < h ? std::max(w, int32_t(0)) : 0;
+        std::copy(regular.Row(r) + from, regular.Row(r) + mono.Width(), out.Row(r) + from);
+    }
     const dng::ConstView16 redView = red ? red->ConstView16Of(0) : dng::ConstView16{};
     const dng::ConstView16 blueView = blue ? blue->ConstView16Of(0) : dng::ConstView16{};
 
@@ -282,6 +298,9 @@ bool ApplyRgbFilter(VrelNegative& n, RgbKind kind, const RgbOptions& o, Progress
             progress->Step(1);
         return !RowCancelled(n);
     };
+    const std::vector<double> redBalanced = red ? BalancedTable(table, n.fRedBalance, black) : std::vector<double>();
+    const std::vector<double> blueBalanced =
+        blue ? BalancedTable(table, n.fBlueBalance, black) : std::vector<double>();
     auto row = [&](int32_t r) {
         const double g = rowFactor[size_t(r)];
         const uint16_t* a = regular.Row(r);
@@ -292,22 +311,25 @@ bool ApplyRgbFilter(VrelNegative& n, RgbKind kind, const RgbOptions& o, Progress
             const double gp = grad.Horizontal() ? columnFactor[size_t(c)] : g;
             switch (kind) {
             case RgbKind::kRed:
-                dst[c] = RedBlueValue(a[c], gp, Balanced(xr[c], table, n.fRedBalance, black));
+                dst[c] = RedBlueValue(a[c], gp, Balanced(xr[c], redBalanced));
                 break;
             case RgbKind::kBlue:
-                dst[c] = RedBlueValue(a[c], gp, Balanced(xb[c], table, n.fBlueBalance, black));
+                dst[c] = RedBlueValue(a[c], gp, Balanced(xb[c], blueBalanced));
                 break;
             case RgbKind::kGreen:
-                dst[c] = GreenValue(a[c], gp, Balanced(xb[c], table, n.fBlueBalance, black),
-                                    Balanced(xr[c], table, n.fRedBalance, black));
+                dst[c] = GreenValue(a[c], gp, Balanced(xb[c], blueBalanced), Balanced(xr[c], redBalanced));
                 break;
             }
         }
     };
-    return ForEachRow(n.fPool, h, before, [&](int32_t r0, int32_t r1, int32_t) {
-        for (int32_t r = r0; r < r1; ++r)
-            row(r);
-    });
+    if (!ForEachRow(n.fPool, h, before, [&](int32_t r0, int32_t r1, int32_t) {
+            for (int32_t r = r0; r < r1; ++r)
+                row(r);
+        })) {
+        n.fMonoCopy3.reset(); // rows not reached are unset: no result at all
+        return false;
+    }
+    return true;
 }
 
 } // namespace

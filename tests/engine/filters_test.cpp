@@ -73,6 +73,7 @@ TEST_F(Filters, CancelLeavesTheRegularResultAlone)
     EXPECT_EQ(At(n.fMonoImage, 0, 0), 1000);
     n.FilterRgbGreen(10.0, false, 0, 50, false, 0, 0, nullptr);
     EXPECT_EQ(At(n.fMonoImage, 3, 3), 1000);
+    EXPECT_EQ(n.fMonoCopy3, nullptr) << "no half-filtered result is left to be taken";
     EXPECT_EQ(ui.pumps, 2); // once per row, stopped at the first
 }
 
