@@ -117,10 +117,11 @@ std::array<uint8_t, 16> ComputeNewRawImageDigest(const Image& stage1, const std:
         // Whole tiles four at a time, the rest one by one; the list keeps the tiles' order.
         if (lanes && t + kTile <= stage1.Height())
             for (; l + 4 * kTile <= stage1.Width(); l += 4 * kTile) {
-                for (const auto& digest : FourTileDigests(stage1, t, l))
+                for (const auto& digest : FourTileDigests(stage1, t, l)) {
                     tiles.push_back(digest);
-                if (keepAlive)
-                    keepAlive();
+                    if (keepAlive)
+                        keepAlive(); // once per tile, as for the others
+                }
             }
         for (; l < stage1.Width(); l += kTile) {
             tiles.push_back(TileDigest(stage1, t, l, row));
