@@ -137,7 +137,6 @@ private:
             out[i] = Resample1(in, *c[i], common, sum[i]);
     }
 
-
     PlaneView<const T> fSrc;
     const std::vector<Taps>& fColTaps;
     size_t fCapacity;

@@ -29,6 +29,7 @@ constexpr int32_t kWindowMaxStart = 0;
 
 // The integer steps (gradients, directions, window range) take one photosite or four two columns
 // apart; the real64 steps take them one or two at a time (lanes.h).
+
 // The 5 x 5 window of one photosite: rows y - 2 .. y + 2 of the row table and the columns
 // x - 2 .. x + 2 (reflected near the edges).
 struct Window {
