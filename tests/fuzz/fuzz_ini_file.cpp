@@ -15,13 +15,23 @@
 
 namespace {
 
+// The settings file the inputs are written to, in a folder of the process's own that goes when
+// the fuzzer ends.
+struct ScratchFolder {
+    std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("velloray-fuzz-ini-" + std::to_string(getpid()));
+    ScratchFolder() { std::filesystem::create_directories(folder); }
+    ~ScratchFolder()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(folder, ec);
+    }
+};
+
 std::filesystem::path ScratchFile()
 {
-    static const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("velloray-fuzz-ini-" + std::to_string(getpid())) / "Velloray.ini";
-    static const bool made = std::filesystem::create_directories(path.parent_path()) || true;
-    (void)made;
-    return path;
+    static const ScratchFolder scratch;
+    return scratch.folder / "Velloray.ini";
 }
 
 } // namespace
