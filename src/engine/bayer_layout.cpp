@@ -40,8 +40,10 @@ std::optional<BayerLayout> PhotoBayerLayout(const dng::IfdInfo& raw)
     BayerLayout layout;
     for (uint32_t row = 0; row < 2; ++row)
         for (uint32_t column = 0; column < 2; ++column) {
-            // Pattern values index the plane colours; the pattern's origin is the active area's corner.
-            const uint8_t plane = raw.cfaPattern[(row + uint32_t(raw.activeArea.t)) & 1][(column + uint32_t(raw.activeArea.l)) & 1];
+            // Pattern values index the plane colours. Registered pixels count in the raw image as the
+            // engine stages it, moved so that the active area (where the pattern starts) begins on an
+            // even row and column: the pattern's corner is the corner of that image.
+            const uint8_t plane = raw.cfaPattern[row][column];
             if (plane >= raw.cfaPlaneColor.size() || raw.cfaPlaneColor[plane] > 2)
                 return std::nullopt;
             layout.colour[row][column] = FilterColour(raw.cfaPlaneColor[plane]);

@@ -15,7 +15,8 @@ namespace engine {
 
 enum class FilterColour : uint8_t { kRed, kGreen, kBlue };
 
-// The colours of the 2 x 2 corner at the stored raw image's origin; the pattern repeats from it.
+// The colours of the 2 x 2 corner of the raw image as the engine stages it (an odd active-area
+// origin moved to an even one), in which dead pixels are registered; the pattern repeats from it.
 struct BayerLayout {
     std::array<std::array<FilterColour, 2>, 2> colour{}; // [row][column]
 
@@ -27,8 +28,8 @@ struct BayerLayout {
 // surrounding blanks). Models outside the table have red first, as most bodies do.
 BayerLayout ModelBayerLayout(const std::string& model);
 
-// The layout of a photo's main raw image: its 2 x 2 pattern, which starts at the active area's
-// corner, seen from the stored image's origin. None for a raw image without such a pattern.
+// The layout of a photo's main raw image: its 2 x 2 pattern. None for a raw image without such a
+// pattern.
 std::optional<BayerLayout> PhotoBayerLayout(const dng::IfdInfo& raw);
 
 } // namespace engine

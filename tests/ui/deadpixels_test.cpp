@@ -284,7 +284,8 @@ TEST(TFDeadPixelList, ListsTheBodyOfThePhotoAndRemovesOnlyOnYes)
 }
 
 // The "Bayer" column names the colour of the body's own pattern: its model's, or the open photo's
-// for the body that took it (that photo's pattern starts one row into the stored image here).
+// for the body that took it (GBRG here, unlike its model's, with an active area that starts on an
+// odd row: pixels count from the staged image, whose pattern starts at its corner).
 TEST(TFDeadPixelList, BayerColumnFollowsTheBodysPattern)
 {
     TempDir dir;
@@ -303,7 +304,12 @@ TEST(TFDeadPixelList, BayerColumnFollowsTheBodysPattern)
             for (const auto& [x, y] : {std::pair{10, 20}, {11, 20}, {10, 21}})
                 ASSERT_TRUE(store.Add(c.serial, c.model, x, y));
     }
-    const auto photo = uitest::MakePhoto(64, 48, [](int, int) { return 1000; }, "BSN-0042", dng::Rect(1, 0, 48, 64));
+    fixtures::DngSpec spec;
+    spec.uniqueCameraModel = "Nikon D800";
+    spec.mosaic = fixtures::Mosaic::kGBRG;
+    spec.bodySerialNumber = spec.cameraSerialNumber = "BSN-0042";
+    spec.activeArea = dng::Rect(1, 0, 48, 64);
+    const auto photo = std::make_unique<fixtures::TempFile>(fixtures::MakeDng(spec).bytes);
     enginetest::FakeEngineUi engineUi;
     engine::DNGConvert convert(engineUi);
     convert.ReadEmbeddedPreview(photo->PathString());
