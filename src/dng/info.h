@@ -28,6 +28,9 @@ public:
     bool IsValidDNG() const;
     // Why IsValidDNG() is false (empty when it is true): the structure's problem, else the values'.
     std::string ValidityProblem() const;
+    // Why the file is no DNG by its structure (no version, no usable main raw directory, no
+    // model...); empty for a DNG, whether or not its values are sound.
+    std::string StructureProblem() const;
     // Why a file that is a DNG by its structure is damaged: a value that DNG readers refuse or that
     // would corrupt a conversion (a zero denominator in a rational that is read, a colour filter
     // pattern without one of its colours, a scale that is not positive or gives an absurd size, an
@@ -48,7 +51,6 @@ public:
     uint64_t FileLength() const { return fFileLength; }
 
 private:
-    std::string StructureProblem() const;
     static IfdInfo ParseIfd(const TiffDirectory& dir);
     static SharedInfo ParseShared(const TiffDirectory& ifd0);
     static ExifInfo ParseExif(const TiffDirectory& ifd0, const TiffDirectory* exif, const SharedInfo& shared);

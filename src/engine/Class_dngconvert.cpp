@@ -167,13 +167,11 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
         fInfo = dng::Info();
         fInfo.Parse(fHost, *fStream);
         fInfo.PostParse(fHost);
-        if (!fInfo.IsValidDNG()) {
-            // A file that is no DNG is passed over in silence; a DNG with damaged values is named.
-            const std::string damage = fInfo.DamageProblem();
-            if (damage.empty())
-                return kResultNotDng;
+        // A file that is no DNG is passed over in silence; a DNG with damaged values is named.
+        if (!fInfo.StructureProblem().empty())
+            return kResultNotDng;
+        if (const std::string damage = fInfo.DamageProblem(); !damage.empty())
             throw dng::Error(dng::kErrorFileIsDamaged, damage);
-        }
 
         fNegative = MakeNegative();
         fNegative->Parse(fHost, *fStream, fInfo);

@@ -191,7 +191,7 @@ bool ParseDng(dng::Host& host, const dng::Stream& stream, dng::Info& info)
             return false;
         throw;
     }
-    return info.IsValidDNG() || !info.DamageProblem().empty();
+    return info.StructureProblem().empty();
 }
 
 } // namespace
