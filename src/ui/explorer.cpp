@@ -1,6 +1,7 @@
 #include "ui/explorer.h"
 
 #include "ui/logic/photo_listing.h"
+#include "ui/photo_list.h"
 #include "ui/wait_cursor.h"
 #include "ui_explorer.h"
 
@@ -47,6 +48,7 @@ Explorer::Explorer(QWidget* parent) : QWidget(parent), fUi(std::make_unique<Ui::
     connect(fUi->tvExplore, &QTreeView::clicked, this, [this](const QModelIndex& index) { tvExploreClick(index); });
     connect(fUi->lvExplore->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { lvExploreSelectionChanged(); });
+    connect(fUi->lvExplore, &PhotoList::inputHandled, this, [this] { lvExploreInputHandled(); });
 }
 
 // The model's reading thread uses the icon provider, a member: the model goes first.
@@ -129,9 +131,20 @@ void Explorer::FillFileList(const QString& folder)
     fQuiet = quiet;
 }
 
+// A change made by the view's key or mouse handling is told once that handling is over: the view
+// may select the same move twice, and whatever the answer puts back must not be moved again.
 void Explorer::lvExploreSelectionChanged()
 {
-    if (!fQuiet) emit photoSelectionChanged();
+    if (fQuiet) return;
+    if (fUi->lvExplore->HandlingInput())
+        fSelectionMoved = true;
+    else
+        emit photoSelectionChanged();
+}
+
+void Explorer::lvExploreInputHandled()
+{
+    if (std::exchange(fSelectionMoved, false)) emit photoSelectionChanged();
 }
 
 QStringList Explorer::SelectedPaths() const
@@ -157,15 +170,15 @@ void Explorer::SelectPaths(const QStringList& paths)
     const bool quiet = std::exchange(fQuiet, true);
     QItemSelectionModel* selection = fUi->lvExplore->selectionModel();
     selection->clearSelection();
-    bool first = true;
+    QModelIndex current = fUi->lvExplore->MoveStart();
     for (int row = 0; row < fUi->lvExplore->count(); ++row) {
         QListWidgetItem* item = fUi->lvExplore->item(row);
         if (!paths.contains(item->data(kPathRole).toString())) continue;
         const QModelIndex index = fUi->lvExplore->model()->index(row, 0);
         selection->select(index, QItemSelectionModel::Select);
-        if (first) selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-        first = false;
+        if (!current.isValid()) current = index;
     }
+    if (current.isValid()) fUi->lvExplore->SetKeyboardRow(current);
     fQuiet = quiet;
 }
 

@@ -35,7 +35,8 @@ public:
 
     // Full paths of the selected photos, in list order.
     QStringList SelectedPaths() const;
-    // Puts back an earlier selection (paths not listed are ignored); emits nothing.
+    // Puts back an earlier selection (paths not listed are ignored); emits nothing. The keyboard's
+    // row goes back to where a key or mouse move being told started, else to the first path.
     void SelectPaths(const QStringList& paths);
     // Empties the selection; emits nothing.
     void ClearSelection();
@@ -48,7 +49,8 @@ public:
 signals:
     // A folder was chosen in the tree; the file list now shows its photos, none selected.
     void folderClicked();
-    // The selection of the file list changed (mouse, keyboard or assistive technology).
+    // The selection of the file list changed (mouse, keyboard or assistive technology); a key or
+    // mouse event that changed it is told once, after the list has handled it in full.
     void photoSelectionChanged();
 
 protected:
@@ -58,6 +60,7 @@ private:
     void tvExploreCurrentChanged(const QModelIndex& current);
     void tvExploreClick(const QModelIndex& index);
     void lvExploreSelectionChanged();
+    void lvExploreInputHandled();
     void FillFileList(const QString& folder);
     void KeepChosenFolderInSight();
 
@@ -67,6 +70,7 @@ private:
     QTimer fScrollToChosen;
     bool fListedByCurrentChange = false; // the press that made a node current has listed it
     bool fQuiet = false;                 // selection changes made by the program itself
+    bool fSelectionMoved = false;        // the key or mouse event being handled changed the selection
 };
 
 } // namespace ui

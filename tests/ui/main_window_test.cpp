@@ -9,6 +9,7 @@
 #include "engine/fake_engine_ui.h"
 #include "fixtures/temp_file.h"
 #include "fixtures/dng_fixture.h"
+#include "fixtures/samples.h"
 
 #include "dng/host.h"
 #include "dng/info.h"
@@ -46,7 +47,8 @@ public:
     QString folder, saveAs, proposed;
 };
 
-// The main window, counting how often the result preview is drawn afresh.
+// The main window, counting how often the result preview is drawn afresh and how often a photo's
+// embedded preview is read (every photo opened clears it first).
 class CountingMain : public ui::TFMain {
 public:
     using ui::TFMain::TFMain;
@@ -55,7 +57,13 @@ public:
         ++refreshes;
         ui::TFMain::RefreshResultPreview();
     }
+    void ClearEmbeddedPreview() override
+    {
+        ++previewReads;
+        ui::TFMain::ClearEmbeddedPreview();
+    }
     int refreshes = 0;
+    int previewReads = 0;
 };
 
 class MainWindow : public ::testing::Test {
@@ -499,6 +507,85 @@ TEST_F(MainWindow, SaveAsProposesTheAutoSaveNameAndTheKeysStayInTheList)
     QTest::keyClick(List(), Qt::Key_Down);
     ASSERT_EQ(window->findChild<ui::Explorer*>()->SelectedPaths().size(), 1);
     EXPECT_TRUE(window->findChild<ui::Explorer*>()->SelectedPaths()[0].endsWith("b.dng"));
+}
+
+// Leaving an unsaved result asks once however the selection moves in the list (the view's key
+// handling selects the new row twice); No keeps the selection and the keyboard's row, Yes opens the
+// new photo once.
+TEST_F(MainWindow, LeavingAnUnsavedResultAsksOnceHoweverTheListMoves)
+{
+    const char* samples[] = {"d200-grbg.dng", "m9-8bit-squarelaw.dng", "sony-a7s-bggr.dng"};
+    for (const char* sample : samples)
+        fs::copy_file(fixtures::SamplePath(sample), dir / "photos" / sample);
+    Open();
+    ASSERT_EQ(List()->count(), 3);
+    Select({samples[1]});
+    Click("btCalculate");
+    ASSERT_EQ(Status(), "Done...");
+    ASSERT_TRUE(window->ResultUnsaved());
+    ASSERT_EQ(window->focusWidget(), List());
+    const ui::Explorer& explorer = *window->findChild<ui::Explorer*>();
+
+    const auto itemCenter = [this](int row) { return List()->visualItemRect(List()->item(row)).center(); };
+    const std::pair<const char*, std::function<void()>> moves[] = {
+        {"Down", [this] { QTest::keyClick(List(), Qt::Key_Down); }},
+        {"Up", [this] { QTest::keyClick(List(), Qt::Key_Up); }},
+        {"Page Down", [this] { QTest::keyClick(List(), Qt::Key_PageDown); }},
+        {"Home", [this] { QTest::keyClick(List(), Qt::Key_Home); }},
+        {"End", [this] { QTest::keyClick(List(), Qt::Key_End); }},
+        {"Shift+Up", [this] { QTest::keyClick(List(), Qt::Key_Up, Qt::ShiftModifier); }},
+        {"click", [&] { QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, itemCenter(0)); }},
+        {"shift-click", [&] { QTest::mouseClick(List()->viewport(), Qt::LeftButton, Qt::ShiftModifier, itemCenter(0)); }},
+    };
+    for (const auto& [name, move] : moves) {
+        SCOPED_TRACE(name);
+        boxes.shown.clear();
+        boxes.answers = {platform::MessageResult::kNo};
+        window->previewReads = 0;
+        move();
+        EXPECT_EQ(Captions(), std::vector<std::string>{"Discard result"});
+        EXPECT_EQ(explorer.SelectedPaths().size(), 1);
+        EXPECT_TRUE(explorer.SelectedPaths().value(0).endsWith(samples[1]));
+        EXPECT_EQ(List()->currentRow(), 1);
+        EXPECT_EQ(window->previewReads, 0);
+        EXPECT_TRUE(window->ResultUnsaved());
+    }
+
+    // With two photos chosen by Shift+Down the keyboard's row is the second one, and a No puts it
+    // back there; Up keeps the first photo and asks nothing.
+    boxes.shown.clear();
+    QTest::keyClick(List(), Qt::Key_Down, Qt::ShiftModifier);
+    ASSERT_EQ(explorer.SelectedPaths().size(), 2);
+    boxes.answers = {platform::MessageResult::kNo};
+    QTest::keyClick(List(), Qt::Key_Home);
+    EXPECT_EQ(Captions(), std::vector<std::string>{"Discard result"});
+    EXPECT_EQ(explorer.SelectedPaths(), explorer.ListedPaths().mid(1));
+    EXPECT_EQ(List()->currentRow(), 2);
+    boxes.shown.clear();
+    QTest::keyClick(List(), Qt::Key_Up);
+    EXPECT_TRUE(Captions().empty());
+    EXPECT_EQ(List()->currentRow(), 1);
+
+    const std::pair<const char*, std::function<void()>> accepted[] = {
+        {"Down", [this] { QTest::keyClick(List(), Qt::Key_Down); }},
+        {"click", [&] { QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, itemCenter(0)); }},
+    };
+    int row = 2;
+    for (const auto& [name, move] : accepted) {
+        SCOPED_TRACE(name);
+        // The first move leaves the result; the next photo has none to ask about.
+        boxes.shown.clear();
+        boxes.answers = {platform::MessageResult::kYes};
+        window->previewReads = 0;
+        move();
+        EXPECT_EQ(Captions().size(), row == 2 ? 1u : 0u);
+        EXPECT_EQ(window->previewReads, 1);
+        EXPECT_EQ(List()->currentRow(), row);
+        EXPECT_EQ(explorer.SelectedPaths(), QStringList{explorer.ListedPaths().value(row)});
+        EXPECT_FALSE(window->ResultUnsaved());
+        EXPECT_EQ(Find<QLabel>("lbModel")->text(), row == 2 ? "from: Sony ILCE-7S" : "from: Nikon D200");
+        row = 0;
+    }
 }
 
 } // namespace
