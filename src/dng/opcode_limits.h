@@ -14,9 +14,9 @@
 namespace dng {
 
 // Why a reader would refuse this opcode when it runs on an image of width x height pixels whose
-// pixels are pixelAspect times as wide as high; empty when it would not. Opcodes this reader does
-// not know are left to the version rule (an optional one is skipped, another one needs a newer
-// reader).
+// pixels are pixelAspect times as wide as high; empty when it would not. An opcode that no DNG
+// version defines may be skipped only when it is marked optional: a reader refuses a file that
+// asks it to run one it cannot.
 std::string OpcodeProblem(const Opcode& opcode, int32_t width, int32_t height, double pixelAspect);
 
 // The same for a whole stored list (the bytes of an OpcodeList tag), named `name` in the answer.

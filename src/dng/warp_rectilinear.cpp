@@ -195,6 +195,10 @@ std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, do
 {
     if (width < 1 || height < 1 || !(std::isfinite(pixelAspect) && pixelAspect > 0.0))
         return "WarpRectilinear: no image to warp";
+    if (width < kMinSide || height < kMinSide)
+        return "WarpRectilinear: an image of " + std::to_string(width) + " x " + std::to_string(height) +
+               " pixels is too small to correct (at least " + std::to_string(kMinSide) + " x " +
+               std::to_string(kMinSide) + " needed)";
     // Output pixels looked at along each axis: all of them below 1024, else a step of at most 64
     // (so that every tile holds several), and always the last one.
     const auto axis = [](int32_t n) {
@@ -231,7 +235,7 @@ std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, do
         }
         for (size_t t = 0; t < tiles.size(); ++t) {
             const Box& b = tiles[t];
-            if (b.x1 < 0.0 || b.x0 > w || b.y1 < 0.0 || b.y0 > h)
+            if (b.x1 < kKernelReach || b.x0 > w - kKernelReach || b.y1 < kKernelReach || b.y0 > h - kKernelReach)
                 return "WarpRectilinear: the tile of output pixels at (" +
                        std::to_string((t % static_cast<size_t>(tilesAcross)) * kReaderTile) + ", " +
                        std::to_string((t / static_cast<size_t>(tilesAcross)) * kReaderTile) +

@@ -60,14 +60,19 @@ public:
     };
     Point SourcePoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, int32_t x, int32_t y) const;
 
-    // Why a reader could not apply the warp to an image of this size (at least 1 x 1), or empty.
-    // Readers resample tile by tile (tiles of kReaderTile pixels) and take each tile's source area
-    // from where its pixels read: a tile whose source area misses the image leaves the reader
-    // nothing to resample, and source points far outside the image overflow its integer
-    // coordinates. Checked on a grid of output pixels (every pixel of an image under 1024 pixels a side), for every
-    // coefficient set: every source point lies within the image widened by its own size on each
-    // side, and every tile's source area meets the image.
+    // Why a reader could not apply the warp to an image of this size, or empty. Readers resample
+    // tile by tile (tiles of kReaderTile pixels) and take each tile's source area from where its
+    // pixels read, limited to the part of the image where the whole resampling kernel fits (the
+    // image less kKernelReach pixels on each side): a tile whose source area misses that part
+    // leaves the reader nothing to resample, and source points far outside the image overflow its
+    // integer coordinates. Images under kMinSide pixels a side are refused outright: there the
+    // kernel's part of the image is a few pixels or none, and no camera corrects a lens on so
+    // small a picture. Checked on a grid of output pixels (every pixel of an image under 1024
+    // pixels a side), for every coefficient set: every source point lies within the image widened
+    // by its own size on each side, and every tile's source area meets the kernel's part.
     static constexpr int32_t kReaderTile = 256;
+    static constexpr int32_t kMinSide = 8;
+    static constexpr double kKernelReach = 2.0;
     std::string SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const;
 
     // Corrects the image in place: each output pixel is sampled with the Catmull-Rom bicubic at its

@@ -75,7 +75,10 @@ TEST(OpcodeLimits, ParametersOfEachKnownOpcode)
         {kOpcodeFixVignetteRadial, Bytes().D({0.1, 0, 0, 0, 0, 2.0, 0.5}), "centre"},
         {kOpcodeWarpFisheye, Bytes().L({1}).D({1, 0, 0, NAN, 0.5, 0.5}), "not a finite number"},
         {kOpcodeWarpRectilinear, Bytes().L({1}).D({1, 0, 0, 0, 0, 0, 0.5, -0.1}), "centre"},
-        {99, Bytes().L({1, 2, 3}), nullptr},
+        // An opcode no DNG version defines may only be skipped (when optional, below).
+        {99, Bytes().L({1, 2, 3}), "opcode 99 is unknown to DNG readers and not marked optional"},
+        {0, Bytes(), "opcode 0 is unknown"},
+        {kOpcodeWarpRectilinear2, Bytes().L({1, 2, 3}), nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "opcode " << c.id << ", " << c.params.b.size() << " bytes");
@@ -85,6 +88,9 @@ TEST(OpcodeLimits, ParametersOfEachKnownOpcode)
         else
             EXPECT_EQ(problem, "");
     }
+    EXPECT_EQ(OpcodeProblem(Opcode{99, 0x01030000, 1, {1, 2, 3}}, 64, 48, 1.0), "");
+    EXPECT_EQ(OpcodeProblem(Opcode{0xFF01, 0x01030000, 3, {}}, 64, 48, 1.0), "");
+
     // A whole list: the sizes inside must add up, and the first opcode out of range is named.
     const Bytes good = Bytes().L({1, kOpcodeFixBadPixelsConstant, 0x01030000, 0, 8, 0, 1});
     EXPECT_EQ(OpcodeListProblem(good.b, "OpcodeList1", 64, 48, 1.0), "");

@@ -118,7 +118,11 @@ TEST(WarpRectilinear, SourceAreaRule)
         {kIdentity, 0.5, 1.0, 1024, 768, nullptr},
         {kLens, 0.5, 1.0, 2400, 1600, nullptr},
         {kLens, 0.5, 2.0, 2400, 800, nullptr},
-        {kIdentity, 0.5, 1.0, 1, 1, nullptr},
+        // Below 8 pixels a side the resampling kernel has little or no room inside the image.
+        {kIdentity, 0.5, 1.0, 8, 8, nullptr},
+        {kIdentity, 0.5, 1.0, 1, 1, "too small to correct"},
+        {kLens, 0.5, 1.0, 3, 1600, "3 x 1600 pixels is too small"},
+        {kLens, 0.5, 1.0, 2400, 7, "too small"},
         {{1e-300, 0, 0, 0, 0, 0}, 0.5, 1.0, 1024, 768, nullptr}, // everything from the centre
         {kShrink, 0.0, 1.0, 1024, 768, nullptr},
         // The corner tiles read only from beyond the image's corners.
