@@ -49,6 +49,16 @@ void CheckMatrix(const Matrix& m, uint32_t rows, uint32_t cols, const char* name
         ThrowBadFormat(std::string(name) + " has a non-finite entry");
 }
 
+// Every matrix inverted here comes from the file's colour tags or is made of them (a blend of the
+// two sets, a product with the calibration, the neutral of a white): one that cannot be inverted
+// is damage of the photo, not a fault of the program. Called from a catch block.
+[[noreturn]] void RethrowFileMatrixFailure(const Error& e)
+{
+    if (e.Code() == kErrorMatrixMath)
+        throw Error(kErrorFileIsDamaged, std::string("the colour matrices give no colour transform (") + e.what() + ")");
+    throw;
+}
+
 Matrix BradfordMatrix()
 {
     return Matrix::FromRowMajor(3, 3, kBradford);
@@ -139,6 +149,26 @@ Matrix NormalizeForwardMatrix(const Matrix& fm)
         gain[i] = d50[i] / sums[i];
     }
     return Matrix::Diagonal(gain) * fm;
+}
+
+// Camera values balanced for `white` (whose camera neutral is cameraWhite) to XYZ with a D50 white.
+Matrix BalancedCameraToPCS(const Interpolated& m, const Vector& cameraWhite, const XYCoord& white)
+{
+    if (!m.forward.IsEmpty()) {
+        // The forward matrix takes white-balanced camera values, so undo AB * CC and balance
+        // the reference camera's neutral to [1 ... 1] first.
+        const Matrix abccInverse = Invert(m.abcc);
+        const Vector ref = abccInverse * cameraWhite;
+        return m.forward * Invert(Matrix::Diagonal(ref)) * abccInverse;
+    }
+    // D50 white -> camera, scaled so that D50 at Y = 1 is reached just as the first camera
+    // channel saturates, then inverted.
+    Matrix pcsToCamera = m.xyzToCamera * Bradford(kD50, white);
+    const double scale = (pcsToCamera * XYtoXYZ(kD50)).MaxEntry();
+    if (!std::isfinite(scale) || !(scale > 0.0))
+        ThrowBadFormat("colour matrix gives no camera white for this white point");
+    pcsToCamera.Scale(1.0 / scale);
+    return CameraToXYZ(pcsToCamera, m.reduction);
 }
 
 } // namespace
@@ -244,7 +274,12 @@ XYCoord ColorSpec::NeutralToXY(const Vector& neutral) const
     XYCoord last = kD50;
     for (int pass = 0; pass < kMaxNeutralPasses; ++pass) {
         const Interpolated m = Interpolate(fData, fTemperature1, fTemperature2, last);
-        const Vector xyz = CameraToXYZ(m.xyzToCamera, m.reduction) * neutral;
+        Vector xyz;
+        try {
+            xyz = CameraToXYZ(m.xyzToCamera, m.reduction) * neutral;
+        } catch (const Error& e) {
+            RethrowFileMatrixFailure(e);
+        }
         const double sum = xyz[0] + xyz[1] + xyz[2];
         const XYCoord next{xyz[0] / sum, xyz[1] / sum};
         if (!IsValidWhite(next))
@@ -280,21 +315,10 @@ void ColorSpec::SetWhiteXY(const XYCoord& white)
         cameraWhite[i] = std::fmin(std::fmax(cameraWhite[i] / peak, kMinCameraWhite), 1.0);
 
     Matrix cameraToPCS;
-    if (!m.forward.IsEmpty()) {
-        // The forward matrix takes white-balanced camera values, so undo AB * CC and balance
-        // the reference camera's neutral to [1 ... 1] first.
-        const Matrix abccInverse = Invert(m.abcc);
-        const Vector ref = abccInverse * cameraWhite;
-        cameraToPCS = m.forward * Invert(Matrix::Diagonal(ref)) * abccInverse;
-    } else {
-        // D50 white -> camera, scaled so that D50 at Y = 1 is reached just as the first camera
-        // channel saturates, then inverted.
-        Matrix pcsToCamera = m.xyzToCamera * Bradford(kD50, white);
-        const double scale = (pcsToCamera * XYtoXYZ(kD50)).MaxEntry();
-        if (!std::isfinite(scale) || !(scale > 0.0))
-            ThrowBadFormat("colour matrix gives no camera white for this white point");
-        pcsToCamera.Scale(1.0 / scale);
-        cameraToPCS = CameraToXYZ(pcsToCamera, m.reduction);
+    try {
+        cameraToPCS = BalancedCameraToPCS(m, cameraWhite, white);
+    } catch (const Error& e) {
+        RethrowFileMatrixFailure(e);
     }
 
     fWhiteXY = white;

@@ -3,6 +3,8 @@
 // would give a wrong result or a file that DNG readers refuse.
 #include "info.h"
 
+#include "error.h"
+#include "matrix.h"
 #include "opcode_limits.h"
 
 #include <algorithm>
@@ -57,6 +59,45 @@ std::string SharedProblem(const SharedInfo& s)
         if (!valid)
             return std::string(name) + " has a zero denominator";
     return {};
+}
+
+// The colour matrices take camera values to XYZ and back, so each one is inverted on the way (a
+// matrix that is not square through its pseudo-inverse): one that cannot be describes no colour
+// transform at all. Only matrices whose value count fits the colour planes are used; the others are
+// ignored, and so are they here.
+std::string MatrixProblem(const SharedInfo& s, uint32_t planes)
+{
+    if (planes < 2 || planes > Matrix::kMax)
+        return {};
+    const struct {
+        const char* name;
+        const std::vector<SRational>& values;
+        uint32_t rows, cols;
+    } matrices[] = {
+        {"ColorMatrix1", s.colorMatrix1, planes, 3},          {"ColorMatrix2", s.colorMatrix2, planes, 3},
+        {"CameraCalibration1", s.cameraCalibration1, planes, planes},
+        {"CameraCalibration2", s.cameraCalibration2, planes, planes},
+        {"ForwardMatrix1", s.forwardMatrix1, 3, planes},      {"ForwardMatrix2", s.forwardMatrix2, 3, planes},
+        {"ReductionMatrix1", s.reductionMatrix1, 3, planes},  {"ReductionMatrix2", s.reductionMatrix2, 3, planes},
+    };
+    for (const auto& m : matrices) {
+        if (m.values.size() != size_t(m.rows) * m.cols)
+            continue;
+        std::vector<double> d(m.values.size());
+        for (size_t i = 0; i < d.size(); ++i)
+            d[i] = m.values[i].As_real64();
+        try {
+            Invert(Matrix::FromRowMajor(m.rows, m.cols, d.data()));
+        } catch (const Error&) {
+            return std::string(m.name) + " cannot be inverted";
+        }
+    }
+    return {};
+}
+
+uint32_t ColourPlanes(const IfdInfo& m)
+{
+    return m.photometric == kPhotometricCFA ? static_cast<uint32_t>(m.cfaPlaneColor.size()) : m.samplesPerPixel;
 }
 
 // The colours of a colour filter pattern: known codes, each one of the file's colour planes, and
@@ -161,6 +202,8 @@ std::string Info::DamageProblem() const
         return problem;
     // The scales before the opcodes: the opcodes are checked on the pixel shape the scales give.
     const IfdInfo& main = fIfds[static_cast<size_t>(fMainIndex)];
+    if (std::string problem = MatrixProblem(fShared, ColourPlanes(main)); !problem.empty())
+        return problem;
     for (std::string (*rule)(const IfdInfo&) : {PatternProblem, LevelProblem, ScaleProblem, OpcodesProblem})
         if (std::string problem = rule(main); !problem.empty())
             return "main raw image: " + problem;

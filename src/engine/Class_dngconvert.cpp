@@ -59,12 +59,6 @@ void LogFailure(const char* where, const std::string& photo, const std::exceptio
     std::fprintf(stderr, "velloray: %s of %s failed: %s\n", where, photo.c_str(), e.what());
 }
 
-// Failures that lie in the source file's data rather than in the program.
-bool IsDamagedSource(int code)
-{
-    return code == dng::kErrorFileIsDamaged || code == dng::kErrorEndOfFile || code == dng::kErrorReadFile ||
-           code == dng::kErrorBadFormat;
-}
 
 // Why a path cannot take the results as a folder ("does not exist", "is a file, not a folder"...),
 // or empty when it is a folder.
@@ -106,6 +100,12 @@ void FitCropSpan(int32_t& start, int32_t& length, int32_t limit)
 }
 
 } // namespace
+
+bool IsDamagedSource(int code)
+{
+    return code == dng::kErrorFileIsDamaged || code == dng::kErrorEndOfFile || code == dng::kErrorReadFile ||
+           code == dng::kErrorBadFormat;
+}
 
 DNGConvert::DNGConvert(EngineUi& ui)
     : fUi(ui), fPool(std::make_unique<WorkerPool>(WorkerPool::ThreadsFromEnvironment()))

@@ -31,6 +31,10 @@ constexpr int32_t kResultDone = 1;
 constexpr int32_t kResultStopped = 0;
 constexpr int32_t kResultNotDng = 100006;
 
+// Whether a failure of this code lies in the source file's data (cut short, broken, a failed
+// digest, values readers refuse) rather than in the program.
+bool IsDamagedSource(int code);
+
 class DNGConvert {
 public:
     explicit DNGConvert(EngineUi& ui);

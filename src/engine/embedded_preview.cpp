@@ -246,15 +246,23 @@ int32_t DNGConvert::ReadEmbeddedPreview(std::string path)
         fUi.RepaintEmbeddedPreview();
         fUi.RepaintExplorer();
 
-        // The RGB methods start from the photo's own white: the temperature slider follows it.
-        if (fUi.MethodIndex() > 2) {
-            std::unique_ptr<VrelNegative> negative = MakeNegative();
-            negative->Parse(fHost, stream, info);
-            negative->PostParse(fHost, stream, info);
-            fNegative = std::move(negative);
-            const double kelvin = fNegative->AsShotTemperature();
-            fUi.SetTemperatureLabel(KelvinLabel(kelvin));
-            fUi.SetKelvinSliderSilently(KelvinSliderPosition(kelvin));
+        // The RGB methods start from the photo's own white: the temperature slider follows it. A
+        // photo whose values are damaged has no white to follow; the slider stays, and converting
+        // the photo names the damage.
+        if (fUi.MethodIndex() > 2 && info.DamageProblem().empty()) {
+            try {
+                std::unique_ptr<VrelNegative> negative = MakeNegative();
+                negative->Parse(fHost, stream, info);
+                negative->PostParse(fHost, stream, info);
+                fNegative = std::move(negative);
+                const double kelvin = fNegative->AsShotTemperature();
+                fUi.SetTemperatureLabel(KelvinLabel(kelvin));
+                fUi.SetKelvinSliderSilently(KelvinSliderPosition(kelvin));
+            } catch (const dng::Error& e) {
+                if (!IsDamagedSource(e.Code()))
+                    throw;
+                DropNegative();
+            }
         }
 
         fUi.ResetToolsPreviewImages();

@@ -261,8 +261,16 @@ TEST(ColorSpec, BadInputIsAnErrorAndChangesNothing)
     ColorSpec b(blind);
     b.SetWhiteXY(kD65);
     EXPECT_EQ(b.CameraWhite()[2], 0.001);
+    // Matrices with no inverse come from the file: the photo is damaged, the program is not at fault.
     blind.colorMatrix1 = M3({1, 2, 3, 2, 4, 6, 0, 1, 1});
-    EXPECT_EQ(ErrorCode([&] { ColorSpec(blind).NeutralToXY(Vector{0.5, 1, 0.7}); }), kErrorMatrixMath);
+    EXPECT_EQ(ErrorCode([&] { ColorSpec(blind).NeutralToXY(Vector{0.5, 1, 0.7}); }), kErrorFileIsDamaged);
+    EXPECT_EQ(ErrorCode([&] { ColorSpec(blind).SetWhiteXY(kD65); }), kErrorFileIsDamaged);
+    // Each of full rank, but the reduction keeps a channel that the colour matrix leaves dark.
+    ColorProfileData four;
+    four.channels = 4;
+    four.colorMatrix1 = M(4, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0});
+    four.reductionMatrix1 = M(3, 4, {0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1});
+    EXPECT_EQ(ErrorCode([&] { ColorSpec(four).NeutralToXY(Vector{1, 1, 1, 1}); }), kErrorFileIsDamaged);
     // Profiles of the wrong shape (3 x 3 matrices fit no other channel count) or impossible values.
     const std::function<void(ColorProfileData&)> spoils[] = {
         [](auto& q) { q.channels = 0; }, [](auto& q) { q.channels = 5; }, [](auto& q) { q.channels = 4; },

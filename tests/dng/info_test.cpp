@@ -172,10 +172,10 @@ TEST(Info, LevelsTilesAndDecidedDefaults)
     // Colour tags that do not fit the planes are dropped; a ColorMatrix1 of 8 values gives no
     // colour planes, and every colour tag goes.
     const Parsed c = Parse(MakeDng(false, [](D& ifd0, D&, D&) {
-        ifd0[50722] = {SR, std::vector<int64_t>(12, 1)}, ifd0[50723] = {SR, std::vector<int64_t>(18, 1)};
+        ifd0[50722] = {SR, std::vector<int64_t>(12, 1)}, ifd0[50723] = {SR, {1, 1, 0, 1, 0, 1, 0, 1, 1, 1, 0, 1, 0, 1, 0, 1, 1, 1}};
         ifd0[50728] = {R, {1, 2, 1, 1}};
     }));
-    EXPECT_TRUE(c.info.IsValidDNG());
+    EXPECT_TRUE(c.info.IsValidDNG()) << c.info.ValidityProblem();
     EXPECT_TRUE(c.info.Shared().colorMatrix2.empty() && c.info.Shared().asShotNeutral.empty());
     EXPECT_EQ(c.info.Shared().cameraCalibration1.size(), 9u);
     const Parsed n = Parse(MakeDng(false, [](D& ifd0, D&, D&) { ifd0[50721] = {SR, std::vector<int64_t>(16, 1)}; }));
@@ -229,6 +229,12 @@ V Warp(double kr0, double cx)
         for (int i = 7; i >= 0; --i)
             b.push_back(static_cast<uint8_t>(std::bit_cast<uint64_t>(d) >> (8 * i)));
     return {dng::kTypeUndefined, b};
+}
+
+// An OpcodeList with one opcode of ID 99, which no DNG version defines, and no parameters.
+V UnknownOpcode(int64_t flags)
+{
+    return {dng::kTypeUndefined, {0, 0, 0, 1, 0, 0, 0, 99, 1, 3, 0, 0, 0, 0, 0, flags, 0, 0, 0, 0}};
 }
 
 TEST(Info, ValidityRule)
@@ -309,7 +315,9 @@ TEST(Info, ValidityRule)
         {"BestQualityScale 3/2", true, [](D&, D& r) { r[50780] = {R, {3, 2}}; }},
         {"all red pattern", false, [](D&, D& r) { r[33422] = {B, {0, 0, 0, 0}}; }},
         {"pattern without blue", false, [](D&, D& r) { r[33422] = {B, {1, 0, 1, 1}}; }},
-        {"warp", true, [](D&, D& r) { r[51022] = Warp(1.0, 0.5); }},
+        {"warp on 6 x 4 pixels, too few to correct", false, [](D&, D& r) { r[51022] = Warp(1.0, 0.5); }},
+        {"optional opcode no version defines", true, [](D&, D& r) { r[51022] = UnknownOpcode(1); }},
+        {"required opcode no version defines", false, [](D&, D& r) { r[51022] = UnknownOpcode(0); }},
         {"warp not finite", false, [](D&, D& r) { r[51022] = Warp(NAN, 0.5); }},
         {"warp centre outside", false, [](D&, D& r) { r[51022] = Warp(1.0, 1.5); }},
         {"warp far outside", false, [](D&, D& r) { r[51022] = Warp(1e20, 0.5); }},

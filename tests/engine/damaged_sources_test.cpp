@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 constexpr uint16_t kSubIfds = 330, kCfaPattern = 33422, kColorMatrix1 = 50721,
                    kColorMatrix2 = 50722, kAnalogBalance = 50727, kAsShotNeutral = 50728,
                    kBaselineExposure = 50730, kDefaultScale = 50718, kBestQualityScale = 50780,
-                   kOpcodeList3 = 51022;
+                   kOpcodeList3 = 51022, kActiveArea = 50829, kCameraCalibration2 = 50724;
 
 // A sample's bytes and its parsed container, to find where tags and directories lie.
 struct Sample {
@@ -58,6 +58,23 @@ struct Sample {
         const bool little = container.Order() == dng::ByteOrder::kLittle;
         for (int i = 0; i < 4; ++i)
             bytes.at(at + i) = static_cast<uint8_t>(v >> (little ? 8 * i : 8 * (3 - i)));
+    }
+    // Value i of a SHORT or LONG tag.
+    void PutInteger(uint16_t code, uint32_t i, uint32_t v)
+    {
+        const dng::TiffTag& t = Tag(code);
+        if (t.type == 4)
+            return Put32(t.dataOffset + 4 * i, v);
+        const bool little = container.Order() == dng::ByteOrder::kLittle;
+        bytes.at(t.dataOffset + 2 * i + (little ? 0 : 1)) = static_cast<uint8_t>(v);
+        bytes.at(t.dataOffset + 2 * i + (little ? 1 : 0)) = static_cast<uint8_t>(v >> 8);
+    }
+    // The opcode ID of the first opcode of OpcodeList3 (after the count; always big-endian).
+    void PutFirstOpcodeId(uint32_t id)
+    {
+        const uint64_t at = Tag(kOpcodeList3).dataOffset + 4;
+        for (int i = 0; i < 4; ++i)
+            bytes.at(at + i) = static_cast<uint8_t>(id >> (8 * (3 - i)));
     }
     // The high half of the first coefficient (kr0 of the first set) of the WarpRectilinear opcode
     // that opens OpcodeList3 (count, id, version, flags, size, N, then the doubles, all big-endian).
@@ -111,6 +128,15 @@ const Case kCases[] = {
      "does not contain all the colours"},
     {"CFA pattern without blue", "d200-grbg.dng", 2,
      [](Sample& s) { s.bytes.at(s.Tag(kCfaPattern).dataOffset + 2) = 1; }, "does not contain all the colours"},
+    {"required opcode no DNG version defines", "leica-t-warp.dng", 5, [](Sample& s) { s.PutFirstOpcodeId(99); },
+     "OpcodeList3: opcode 99 is unknown"},
+    {"lens warp on an area 3 pixels wide", "leica-t-warp.dng", 0, [](Sample& s) { s.PutInteger(kActiveArea, 3, 3); },
+     "too small to correct"},
+    {"lens warp on an area 2 rows high", "leica-t-warp.dng", 4, [](Sample& s) { s.PutInteger(kActiveArea, 2, 2); },
+     "too small to correct"},
+    {"CameraCalibration2 that cannot be inverted", "real/canon-350d-stripped.dng", 2,
+     [](Sample& s) { s.Put32(s.Tag(kCameraCalibration2).dataOffset + 8 * 8, 0); },
+     "CameraCalibration2 cannot be inverted"},
     {"raw directory cut short", "d800-3000x2000.dng", 0,
      [](Sample& s) { s.bytes.resize(s.container.Images().at(1).offset + 2 + 12 * 5); }, "past the end"},
     {"raw directory pointed into IFD0", "m9-16bit-rggb.dng", 0,
