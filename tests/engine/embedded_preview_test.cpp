@@ -182,10 +182,24 @@ TEST_F(EmbeddedPreview, NoDngMissingFileAndBadJpegData)
         EXPECT_TRUE(box.icon == platform::MessageIcon::kWarning && box.buttons == platform::MessageButtons::kOk && box.ownedByMainWindow);
         ui.boxes.shown.clear();
     }
-    // A DNG whose values are damaged (a zero denominator in ColorMatrix2) still shows its preview.
-    ASSERT_EQ(Read(fixtures::MakeDng(Desc([](auto& d) { d.colorMatrix2[4].d = 0; })).bytes), engine::kResultDone);
-    EXPECT_EQ(ui.modelLabel, "from: Velloray Synth One");
-    EXPECT_FALSE(ui.embeddedPreview.IsEmpty());
+    // A DNG whose values are damaged (a zero denominator in ColorMatrix2, a ColorMatrix2 without
+    // an inverse) still shows its preview; for an RGB method it has no white for the slider to
+    // follow, which stays where it was, and converting it is what names the damage.
+    for (int method : {0, 3}) {
+        ui.method = method;
+        ASSERT_EQ(Read(fixtures::MakeDng(Desc([](auto& d) { d.colorMatrix2[4].d = 0; })).bytes), engine::kResultDone);
+        EXPECT_EQ(ui.modelLabel, "from: Velloray Synth One");
+        EXPECT_FALSE(ui.embeddedPreview.IsEmpty());
+        const int sliderMoves = ui.kelvinSliderMoves;
+        ASSERT_EQ(Read(fixtures::MakeDng(Desc([](auto& d) {
+                           for (int i : {3, 4, 5})
+                               d.colorMatrix2[i].n = 0;
+                       })).bytes),
+                  engine::kResultDone);
+        EXPECT_FALSE(ui.embeddedPreview.IsEmpty());
+        EXPECT_EQ(ui.kelvinSliderMoves, sliderMoves);
+        EXPECT_TRUE(ui.boxes.shown.empty());
+    }
 }
 
 TEST_F(EmbeddedPreview, PreviousPhotoLeavesNothingBehind)
