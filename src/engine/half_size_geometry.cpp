@@ -1,7 +1,10 @@
 #include "half_size_geometry.h"
 
+#include "dng/error.h"
+
 #include <algorithm>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 namespace engine {
@@ -24,6 +27,17 @@ dng::URational Halved(dng::URational v)
 }
 
 } // namespace
+
+HalfSize EvenHalfSize(int32_t width, int32_t height)
+{
+    HalfSize half{width / 2, height / 2};
+    half.width -= half.width & 1;
+    half.height -= half.height & 1;
+    if (half.width < 1 || half.height < 1)
+        throw dng::Error(dng::kErrorFileIsDamaged, "its image of " + std::to_string(width) + " x " +
+                                                       std::to_string(height) + " pixels is too small to halve");
+    return half;
+}
 
 void HalveActiveAreaAndCrop(dng::Negative& negative, int32_t halfWidth, int32_t halfHeight,
                             CropWidthHalving cropWidth)

@@ -13,6 +13,15 @@ namespace engine {
 // How the default crop width is halved: truncated like the other three values, or rounded.
 enum class CropWidthHalving { kTruncate, kRound };
 
+// The even half size of a width x height frame (each side halved, then cut to an even number).
+// A frame under 4 pixels a side has none: that throws kErrorFileIsDamaged, since a photo's area
+// is never so small unless its geometry tags are damaged.
+struct HalfSize {
+    int32_t width;
+    int32_t height;
+};
+HalfSize EvenHalfSize(int32_t width, int32_t height);
+
 // Active area := (old top / 2, old left / 2, halfHeight, halfWidth): bottom and right become the
 // new image's size. Default crop origin and size := each old value x 0.5, truncated; the crop
 // width is rounded instead when asked. Without linearization info only the crop changes.

@@ -31,10 +31,7 @@ void VrelNegative::ExtractRawChannelHalf(dng::Host& host, dng::Info& info, bool 
         w = std::clamp(lin->fActiveArea.r, int32_t(0), src.width);
     SetStatus(progress, blueChannel ? "Processing blue result..." : "Processing red result...");
 
-    int32_t hw = w / 2;
-    int32_t hh = h / 2;
-    hw -= hw & 1;
-    hh -= hh & 1;
+    const auto [hw, hh] = EvenHalfSize(w, h);
     auto half = host.Make_dng_image(hw, hh, 1, dng::PixelType::kUInt16); // zero-filled
 
     // Unlike the regular half-size pass, the active area and the default crop are halved whatever

@@ -409,10 +409,7 @@ void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, Progress
     if (fullFrame && lin)
         w = std::min(lin->fActiveArea.r, src.width);
 
-    int32_t hw = w / 2;
-    int32_t hh = h / 2;
-    hw -= hw & 1;
-    hh -= hh & 1;
+    const auto [hw, hh] = EvenHalfSize(w, h);
     auto half = host.Make_dng_image(hw, hh, 1, dng::PixelType::kUInt16);
 
     if (fullFrame)

@@ -100,6 +100,9 @@ struct Case {
     int method;
     std::function<void(Sample&)> damage;
     const char* reason; // a part of the reason the message gives
+    bool half = false;  // converted at half size
+    // Refused when opened, or found by the conversion run (which returns 1 whatever its outcome).
+    int32_t result = engine::kResultStopped;
 };
 
 const Case kCases[] = {
@@ -137,6 +140,10 @@ const Case kCases[] = {
     {"CameraCalibration2 that cannot be inverted", "real/canon-350d-stripped.dng", 2,
      [](Sample& s) { s.Put32(s.Tag(kCameraCalibration2).dataOffset + 8 * 8, 0); },
      "CameraCalibration2 cannot be inverted"},
+    {"area 2 pixels wide halved", "sony-a7s-bggr.dng", 0, [](Sample& s) { s.PutInteger(kActiveArea, 3, 2); },
+     "too small to halve", true, engine::kResultDone},
+    {"area 3 pixels wide halved for one channel", "sony-a7s-bggr.dng", 2,
+     [](Sample& s) { s.PutInteger(kActiveArea, 3, 3); }, "too small to halve", true, engine::kResultDone},
     {"raw directory cut short", "d800-3000x2000.dng", 0,
      [](Sample& s) { s.bytes.resize(s.container.Images().at(1).offset + 2 + 12 * 5); }, "past the end"},
     {"raw directory pointed into IFD0", "m9-16bit-rggb.dng", 0,
@@ -165,9 +172,10 @@ TEST(DamagedSources, AreRefusedByNameAndNothingIsWritten)
         ui.autoSave = true;
         ui.autoSaveFolder = out.string();
         ui.method = c.method;
+        ui.halfSize = c.half;
         engine::DNGConvert convert(ui);
         convert.fMethod = c.method;
-        EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), engine::kResultStopped);
+        EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), c.result);
         ASSERT_EQ(ui.boxes.shown.size(), 1u);
         EXPECT_EQ(ui.boxes.shown[0].caption, "Damaged file");
         EXPECT_EQ(ui.boxes.shown[0].icon, platform::MessageIcon::kWarning);
