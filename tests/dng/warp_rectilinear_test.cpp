@@ -124,6 +124,8 @@ TEST(WarpRectilinear, SourceAreaRule)
         {kLens, 0.5, 1.0, 3, 1600, "3 x 1600 pixels is too small"},
         {kLens, 0.5, 1.0, 2400, 7, "too small"},
         {{1e-300, 0, 0, 0, 0, 0}, 0.5, 1.0, 1024, 768, nullptr}, // everything from the centre
+        // Everything from the left edge, where the resampling kernel does not fit inside.
+        {{1e-300, 0, 0, 0, 0, 0}, 0.0, 1.0, 64, 48, "no source area"},
         {kShrink, 0.0, 1.0, 1024, 768, nullptr},
         // The corner tiles read only from beyond the image's corners.
         {{2.5, 0, 0, 0, 0, 0}, 0.5, 1.0, 1024, 768, "no source area"},
