@@ -81,13 +81,11 @@ std::string MatrixProblem(const SharedInfo& s, uint32_t planes)
         {"ReductionMatrix1", s.reductionMatrix1, 3, planes},  {"ReductionMatrix2", s.reductionMatrix2, 3, planes},
     };
     for (const auto& m : matrices) {
-        if (m.values.size() != size_t(m.rows) * m.cols)
+        const Matrix matrix = MatrixFromRationals(m.values, m.rows, m.cols);
+        if (matrix.IsEmpty())
             continue;
-        std::vector<double> d(m.values.size());
-        for (size_t i = 0; i < d.size(); ++i)
-            d[i] = m.values[i].As_real64();
         try {
-            Invert(Matrix::FromRowMajor(m.rows, m.cols, d.data()));
+            Invert(matrix);
         } catch (const Error&) {
             return std::string(m.name) + " cannot be inverted";
         }

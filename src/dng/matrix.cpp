@@ -246,6 +246,16 @@ bool operator==(const Matrix& a, const Matrix& b)
     return true;
 }
 
+Matrix MatrixFromRationals(const std::vector<SRational>& values, uint32_t rows, uint32_t cols)
+{
+    if (rows == 0 || cols == 0 || rows > Matrix::kMax || cols > Matrix::kMax || values.size() != size_t(rows) * cols)
+        return {};
+    std::vector<double> d(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        d[i] = values[i].As_real64();
+    return Matrix::FromRowMajor(rows, cols, d.data());
+}
+
 Matrix Transpose(const Matrix& m)
 {
     Matrix t(m.Cols(), m.Rows());

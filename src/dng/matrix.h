@@ -1,8 +1,11 @@
 // Small dense matrices and vectors of doubles (at most 4 x 4) for the colour model.
 #pragma once
 
+#include "rational.h"
+
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 namespace dng {
 
@@ -56,6 +59,10 @@ private:
     uint32_t fCols = 0;
     double fData[kMax][kMax] = {};
 };
+
+// A matrix from stored rationals (row by row), or an empty one when the count does not fit
+// rows x cols or the size is beyond 4 x 4.
+Matrix MatrixFromRationals(const std::vector<SRational>& values, uint32_t rows, uint32_t cols);
 
 // Inverse of a square matrix (Gauss-Jordan with partial pivoting); for a non-square matrix the
 // pseudo-inverse (A^T A)^-1 A^T. Throws Error(kErrorMatrixMath) when singular.

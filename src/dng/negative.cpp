@@ -11,21 +11,6 @@
 
 namespace dng {
 
-namespace {
-
-// A matrix from stored rationals, or an empty one when the count does not fit rows x cols.
-Matrix ToMatrix(const std::vector<SRational>& values, uint32_t rows, uint32_t cols)
-{
-    if (rows == 0 || cols == 0 || rows > Matrix::kMax || cols > Matrix::kMax || values.size() != size_t(rows) * cols)
-        return {};
-    std::vector<double> d(values.size());
-    for (size_t i = 0; i < values.size(); ++i)
-        d[i] = values[i].As_real64();
-    return Matrix::FromRowMajor(rows, cols, d.data());
-}
-
-} // namespace
-
 Negative::~Negative() = default;
 
 void Negative::Parse(Host&, const Stream&, const Info& info)
@@ -130,14 +115,14 @@ void Negative::Parse(Host&, const Stream&, const Info& info)
     fCameraNeutral = Vector();
     fCameraWhiteXY = XYCoord();
     if (cp > 1) {
-        fColorProfile.colorMatrix1 = ToMatrix(shared.colorMatrix1, cp, 3);
-        fColorProfile.colorMatrix2 = ToMatrix(shared.colorMatrix2, cp, 3);
-        fColorProfile.cameraCalibration1 = ToMatrix(shared.cameraCalibration1, cp, cp);
-        fColorProfile.cameraCalibration2 = ToMatrix(shared.cameraCalibration2, cp, cp);
-        fColorProfile.forwardMatrix1 = ToMatrix(shared.forwardMatrix1, 3, cp);
-        fColorProfile.forwardMatrix2 = ToMatrix(shared.forwardMatrix2, 3, cp);
-        fColorProfile.reductionMatrix1 = ToMatrix(shared.reductionMatrix1, 3, cp);
-        fColorProfile.reductionMatrix2 = ToMatrix(shared.reductionMatrix2, 3, cp);
+        fColorProfile.colorMatrix1 = MatrixFromRationals(shared.colorMatrix1, cp, 3);
+        fColorProfile.colorMatrix2 = MatrixFromRationals(shared.colorMatrix2, cp, 3);
+        fColorProfile.cameraCalibration1 = MatrixFromRationals(shared.cameraCalibration1, cp, cp);
+        fColorProfile.cameraCalibration2 = MatrixFromRationals(shared.cameraCalibration2, cp, cp);
+        fColorProfile.forwardMatrix1 = MatrixFromRationals(shared.forwardMatrix1, 3, cp);
+        fColorProfile.forwardMatrix2 = MatrixFromRationals(shared.forwardMatrix2, 3, cp);
+        fColorProfile.reductionMatrix1 = MatrixFromRationals(shared.reductionMatrix1, 3, cp);
+        fColorProfile.reductionMatrix2 = MatrixFromRationals(shared.reductionMatrix2, 3, cp);
         fColorProfile.calibrationIlluminant1 = shared.calibrationIlluminant1;
         fColorProfile.calibrationIlluminant2 = shared.calibrationIlluminant2;
         fColorProfile.calibrationSignaturesMatch = shared.cameraCalibrationSignature == shared.profileCalibrationSignature;

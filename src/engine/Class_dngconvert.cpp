@@ -59,7 +59,6 @@ void LogFailure(const char* where, const std::string& photo, const std::exceptio
     std::fprintf(stderr, "velloray: %s of %s failed: %s\n", where, photo.c_str(), e.what());
 }
 
-
 // Why a path cannot take the results as a folder ("does not exist", "is a file, not a folder"...),
 // or empty when it is a folder.
 std::string FolderProblem(const std::string& folder)
