@@ -132,6 +132,27 @@ void DNGConvert::DropNegative()
     }
 }
 
+void DNGConvert::SetResultAside()
+{
+    if (!fStream)
+        return;
+    if (!fResultNegative) {
+        if (!fResultReady || !fNegative || !fNegative->Stage2Image())
+            return;
+        fResultNegative = std::move(fNegative);
+        fResultInfo = fInfo;
+    } else if (fNegative) {
+        return;
+    }
+    // The side run's negative: the photo as read (its staging reads the rest), with the settings
+    // the photo was opened with. (Also after a cancelled side run, which took its negative along.)
+    ReReadStructure();
+    fNegative = MakeNegative();
+    fNegative->CopySettingsFrom(*fResultNegative);
+    fNegative->Parse(fHost, *fStream, fInfo);
+    fNegative->PostParse(fHost, *fStream, fInfo);
+}
+
 std::unique_ptr<VrelNegative> DNGConvert::MakeNegative()
 {
     std::unique_ptr<dng::Negative> made = fHost.Make_dng_negative();
@@ -148,7 +169,9 @@ int32_t DNGConvert::OpenAndIdentify(std::string path, std::string fileName)
 {
     try {
         fResultReady = false;
+        fAutoSaveFolderProblem = false;
         DropNegative();
+        fResultNegative.reset();
         fSourcePath = std::move(path);
         fSourceFileName = std::move(fileName);
         fPhotoName = fSourceFileName;
@@ -628,13 +651,15 @@ int32_t DNGConvert::WriteMonochromeDng(const std::string& path)
 {
     // Only a finished result is written: a negative without one (a new photo chosen, a cancelled
     // or failed run) must never go out with an earlier photo's preview.
-    if (!fResultReady || !fNegative || !fNegative->Stage2Image() || !fOutputPreview)
+    VrelNegative* result = ResultNegative();
+    if (!fResultReady || !result || !result->Stage2Image() || !fOutputPreview)
         throw dng::Error(dng::kErrorUnknown, "there is no result to write");
     dng::WriteOptions options;
     options.software = "Velloray 0.9.83";
     options.sourcePath = fSourcePath;
     options.keepAlive = [this] { fHost.KeepAlive(); };
-    dng::WriteMonochromeDng(path, *fNegative, fInfo, *fOutputPreview, fOutputPreviewInfo, options);
+    dng::WriteMonochromeDng(path, *result, fResultNegative ? fResultInfo : fInfo, *fOutputPreview,
+                            fOutputPreviewInfo, options);
     fWrittenPath = path;
     return kResultDone;
 }
@@ -648,6 +673,7 @@ int32_t DNGConvert::NameAndWrite()
     std::error_code ec;
     if (!plugin) {
         if (const std::string problem = FolderProblem(folder); !problem.empty()) {
+            fAutoSaveFolderProblem = true;
             Tell("Auto save",
                  "The result isn't stored: the auto-save folder \"" + folder + "\" " + problem +
                      ".\n\nChoose another folder, or save the result by hand.",
@@ -707,10 +733,17 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
 {
     const KeepAliveWhileRunning keepAlive(fHost, fUi, !previewOnly);
     try {
+        // A full run starts from the photo's own negative; a preview run leaves the result alone.
+        if (previewOnly)
+            SetResultAside();
+        else
+            RestoreStage2Image();
         if (!fNegative || !fStream)
             throw dng::Error(dng::kErrorUnknown, "no photo is open");
-        if (!previewOnly)
+        if (!previewOnly) {
             fWrittenPath.clear();
+            fAutoSaveFolderProblem = false;
+        }
         // 1. Set-up.
         fNegative->CalcWhiteBalanceRatios(fUi.KelvinFromSlider());
         fNegative->fFixDeadPixels = fUi.FixDeadPixels();
@@ -783,17 +816,19 @@ int32_t DNGConvert::ConvertToMonochrome(bool previewOnly)
 void DNGConvert::ShowPrecookedPreview(platform::Bitmap& bitmap, uint16_t gammaIndex, int32_t brightness,
                                       int32_t contrast)
 {
-    if (!fNegative || !fNegative->Stage2Image())
+    VrelNegative* result = ResultNegative();
+    if (!result || !result->Stage2Image())
         return;
-    fNegative->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(gammaIndex), brightness, contrast, false);
+    result->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(gammaIndex), brightness, contrast, false);
 }
 
 void DNGConvert::ShowPrecookedPreviewClipping(platform::Bitmap& bitmap, uint16_t gammaIndex, int32_t brightness,
                                               int32_t contrast)
 {
-    if (!fNegative || !fNegative->Stage2Image())
+    VrelNegative* result = ResultNegative();
+    if (!result || !result->Stage2Image())
         return;
-    fNegative->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(gammaIndex), brightness, contrast,
+    result->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(gammaIndex), brightness, contrast,
                                       fUi.ClippingView());
 }
 
@@ -807,18 +842,19 @@ void DNGConvert::ApplyPreviewPalette(platform::Bitmap& bitmap, uint16_t /*gammaI
 
 void DNGConvert::ShowCookedPreview(platform::Bitmap& bitmap, uint16_t gammaIndex)
 {
-    if (!fNegative || !fNegative->Stage2Image())
+    VrelNegative* result = ResultNegative();
+    if (!result || !result->Stage2Image())
         return;
     if (!fCookedCache || fCookedGamma != gammaIndex) {
         fUi.StatusLabel().SetText("Rendering cooked preview, please wait...");
         fUi.StatusLabel().Update();
-        VrelRender render(fHost, *fNegative);
+        VrelRender render(fHost, *result);
         render.SetFinalSpace(gammaIndex == 1 ? dng::FinalSpace::kGrayGamma18 : dng::FinalSpace::kGrayGamma22);
         render.SetFinalPixelType(dng::PixelType::kUInt8);
         fCookedCache = render.RenderImage();
         fCookedGamma = gammaIndex;
     }
-    fNegative->RenderCookedPreview(bitmap, *fCookedCache, 1.0);
+    result->RenderCookedPreview(bitmap, *fCookedCache, 1.0);
 }
 
 void DNGConvert::NoiseReductionPreview(platform::Bitmap& bitmap, int32_t regular, int32_t red, int32_t blue,
@@ -826,6 +862,7 @@ void DNGConvert::NoiseReductionPreview(platform::Bitmap& bitmap, int32_t regular
 {
     if (!fNegative || !fStream)
         return;
+    // Set on the negative the run starts from; a run beside a result takes them over.
     fNegative->fNoiseRegular = regular;
     fNegative->fNoiseRed = red;
     fNegative->fNoiseBlue = blue;
@@ -850,6 +887,7 @@ void DNGConvert::NoiseReductionPreview(platform::Bitmap& bitmap, int32_t regular
 std::vector<PixelPoint> DNGConvert::FindDeadPixels(int32_t column, int32_t row, int32_t height, int32_t width,
                                                    int32_t threshold)
 {
+    SetResultAside();
     if (!fNegative || !fStream)
         return {};
     StageRawData(false);
@@ -870,6 +908,15 @@ bool DNGConvert::CheckCancelled()
 
 void DNGConvert::RestoreStage2Image()
 {
+    if (fResultNegative) {
+        DropNegative();
+        fNegative = std::move(fResultNegative);
+        fInfo = std::move(fResultInfo);
+        fResultInfo = dng::Info();
+        // A side run that failed does not take the result with it.
+        fResultReady = true;
+        return;
+    }
     // Without a negative or a kept result there is nothing to put back.
     if (!fNegative || !fResultCopy)
         return;

@@ -59,6 +59,8 @@ public:
     int32_t WriteMonochromeDng(const std::string& path);
     // True once per cancel request; the negative is gone afterwards.
     bool CheckCancelled();
+    // Puts the last full run's result back as the negative, after the tools preview or the
+    // dead-pixel finder: saving and the previews then see exactly what that run left.
     void RestoreStage2Image();
 
     // Previews of the result (nothing without a result).
@@ -96,6 +98,11 @@ public:
     std::unique_ptr<dng::Image> fCookedCache;
     std::unique_ptr<dng::Image> fSavedRaw;
     std::unique_ptr<VrelNegative> fNegative;
+    // The negative as the last full run left it (the result that saving writes), with the parsed
+    // structure as that run left it: kept aside while tools-preview runs and the dead-pixel search
+    // stage and convert on a negative of their own. Empty when no such run is under way.
+    std::unique_ptr<VrelNegative> fResultNegative;
+    dng::Info fResultInfo;
     VrelHost fHost;
     int32_t fMethod = 0;
     int32_t fStrengthRed = 0;
@@ -103,6 +110,9 @@ public:
     ProgressReporter fProgress;
     std::unique_ptr<dng::Image> fOutputPreview;
     std::string fWrittenPath; // the file the last run wrote, empty when it wrote none
+    // The last full run could not auto-save because the auto-save folder is missing or no folder
+    // (the user has been told): a batch ends there rather than convert photo after photo for nothing.
+    bool fAutoSaveFolderProblem = false;
     dng::PreviewInfo fOutputPreviewInfo;
 
     // How many times the raw pixels were decoded from a file (tests: once per photo).
@@ -125,6 +135,11 @@ private:
     // "Damaged file": names the photo and what is wrong with it.
     void TellDamaged(const dng::Error& e);
     void DropNegative();
+    // Before a tools-preview run or a dead-pixel search: a finished result goes aside, and the run
+    // gets a negative of its own with the photo's settings.
+    void SetResultAside();
+    // The negative whose stage-2 image is the result shown and saved.
+    VrelNegative* ResultNegative() const { return fResultNegative ? fResultNegative.get() : fNegative.get(); }
     std::unique_ptr<VrelNegative> MakeNegative();
 
     EngineUi& fUi;

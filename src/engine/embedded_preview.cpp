@@ -202,6 +202,7 @@ int32_t DNGConvert::ReadEmbeddedPreview(std::string path)
         // The previous photo's negative and the images made from it go: there is no result now.
         fResultReady = false;
         DropNegative();
+        fResultNegative.reset();
         fOutputPreview.reset();
         fCookedCache.reset();
         fResultCopy.reset();

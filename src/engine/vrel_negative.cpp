@@ -198,8 +198,28 @@ void VrelNegative::RestoreStage2Image(const dng::Image& image)
     fStage2Image = image.Clone();
 }
 
-// The colour pattern is given from the active-area origin. When that origin is odd the image
-// moves up and / or left by one, so that stage-1 coordinates have the pattern's parity.
+void VrelNegative::CopySettingsFrom(const VrelNegative& other)
+{
+    fCameraCode = other.fCameraCode;
+    fFixDeadPixels = other.fFixDeadPixels;
+    fDeadPixels = other.fDeadPixels;
+    fRedBalance = other.fRedBalance;
+    fBlueBalance = other.fBlueBalance;
+    // Set when the raw image is first decoded; later stagings start from the kept raw image.
+    fScaleH = other.fScaleH;
+    fScaleV = other.fScaleV;
+    fNoiseRegular = other.fNoiseRegular;
+    fNoiseRed = other.fNoiseRed;
+    fNoiseBlue = other.fNoiseBlue;
+    fNoiseDetail = other.fNoiseDetail;
+    fNoiseBalance = other.fNoiseBalance;
+    fPreNoiseGreen = other.fPreNoiseGreen;
+    fPreNoiseRed = other.fPreNoiseRed;
+    fPreNoiseBlue = other.fPreNoiseBlue;
+    fUi = other.fUi;
+    fPool = other.fPool;
+}
+
 // The colour pattern is given from the active-area origin. When that origin is odd the image
 // moves up and / or left by one, so that stage-1 coordinates have the pattern's parity.
 void VrelNegative::AlignStage1ToPattern(dng::Host& host)

@@ -51,6 +51,10 @@ public:
     // Puts a copy of a whole raw image in place as the stage-1 image (its origin is (0, 0)).
     void SetStage1Image(const dng::Image& image);
     void RestoreStage2Image(const dng::Image& image);
+    // Takes over what another negative of the same photo was set up with (camera code, the
+    // strengths of the noise passes, the dead-pixel switch, the staged scale), not its images or
+    // metadata: a negative for a side run that must leave the other one as it stands.
+    void CopySettingsFrom(const VrelNegative& other);
     void AlignStage1ToPattern(dng::Host& host);
     void ExpandSquareLaw();
     void CropStage1(dng::Host& host, int32_t left, int32_t top, int32_t width, int32_t height);

@@ -637,6 +637,14 @@ bool TFMain::ProcessSelection()
                     return false;
                 }
                 result = true;
+                if (fConvert.fAutoSaveFolderProblem) {
+                    // The user has been told that the folder is gone: the other photos would be
+                    // converted only to be lost. This photo's result stays, to be saved by hand.
+                    fUi->lbPhoto->hide();
+                    fUi->lbBatchProcessing->hide();
+                    fBatchRunning = false;
+                    return fConvert.fResultReady;
+                }
             } catch (const std::exception&) {
                 ClearResultPreview();
                 result = false;
@@ -830,8 +838,8 @@ void TFMain::btUpdateClick()
     ApplyEnabling();
 }
 
-// The tools preview on the current result. Its preview runs replace the negative's result by
-// their crop: unless the photo is converted again, the kept result is put back and shown.
+// The tools preview on the current result. Its preview runs convert their crop on a negative of
+// their own: unless the photo is converted again, the result is put back and shown.
 void TFMain::btNoisePreviewClick()
 {
     if (fRunActive || !fConvert.fResultReady)
@@ -841,6 +849,10 @@ void TFMain::btNoisePreviewClick()
     fToolsPreview->SetCropPoint(fClickX, fClickY);
     fToolsPreview->SetMode(fToolsMode);
     const int result = fToolsPreview->exec();
+    // The result goes back first: "apply" may still end without a new conversion (an unsaved
+    // result kept, a batch without auto save, an invalid entry), and then it is still the one to
+    // show and to save.
+    fConvert.RestoreStage2Image();
     if (result == TFToolsPreview::kResultApply) {
         fUi->lbNoiseValuesChanged->hide();
         btCalculateClick();
@@ -848,7 +860,6 @@ void TFMain::btNoisePreviewClick()
     }
     if (result == TFToolsPreview::kResultKeep && fToolsPreview->ChangesKept())
         fUi->lbNoiseValuesChanged->show();
-    fConvert.RestoreStage2Image();
     cbGammaChange();
 }
 
@@ -878,7 +889,7 @@ void TFMain::btDeadPixelsClick()
     fDeadPixels->SetBody(fConvert.fCameraSerial, fConvert.fCameraModel);
     fDeadPixels->exec();
     UpdateDeadPixelControls();
-    // The search staged the raw data afresh: the kept result goes back into the negative.
+    // The search staged the raw data afresh on a negative of its own: the result goes back.
     fConvert.RestoreStage2Image();
 }
 

@@ -19,8 +19,8 @@ void DriverToolsPreviewEngine::RunPreview(platform::Bitmap& crop, const PreviewS
     fDriver.NoiseReductionPreview(crop, s.regular, s.red, s.blue, s.detail, s.balance);
 }
 
-// Drawn from the kept result, never from the negative's stage-2 image, which a preview run has
-// replaced by its crop.
+// Drawn from the kept result, never from the stage-2 image of the negative that preview runs
+// work on, which holds their crop.
 bool DriverToolsPreviewEngine::DrawNavigationPrecooked(platform::Bitmap& picture, int gammaIndex, int brightness,
                                                        int contrast)
 {
@@ -35,7 +35,6 @@ bool DriverToolsPreviewEngine::DrawNavigationCooked(platform::Bitmap& picture, i
 {
     if (!fDriver.fNegative || !fDriver.fResultCopy)
         return false;
-    fDriver.RestoreStage2Image();
     fDriver.ShowCookedPreview(picture, static_cast<uint16_t>(gammaIndex));
     return true;
 }

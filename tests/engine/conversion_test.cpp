@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace {
 
@@ -376,6 +377,97 @@ TEST_F(Conversion, PreviewRunsDrawTheCropAndLeaveTheKeptResultAlone)
     EXPECT_FALSE(convert.fResultReady);
     EXPECT_THROW(convert.WriteMonochromeDng((dir / "stale.dng").string()), dng::Error);
     EXPECT_FALSE(fs::exists(dir / "stale.dng"));
+}
+
+bool SameBitmap(const platform::Bitmap& a, const platform::Bitmap& b)
+{
+    if (a.Width() != b.Width() || a.Height() != b.Height() || a.Format() != b.Format() || a.IsEmpty())
+        return false;
+    for (int32_t y = 0; y < a.Height(); ++y)
+        if (!std::equal(a.ScanLine(y), a.ScanLine(y) + a.RowBytes(), b.ScanLine(y)))
+            return false;
+    return true;
+}
+
+// Tools-preview runs (full and half size, cancelled too) and the dead-pixel search work beside the
+// result: once it is put back, saving writes the image the run made, pixel for pixel, a file that
+// passes our reader's rules, and the previews and the clip mask are still the result's.
+TEST_F(Conversion, SideRunsLeaveTheResultToSaveAndShow)
+{
+    const std::string src = SampleSource("m9-16bit-rggb.dng");
+    ui.autoSave = false;
+    ui.method = 4; // "RGB - Green": three stagings and a re-read structure in the half-size run
+    for (const bool half : {false, true}) {
+        SCOPED_TRACE(half ? "half size" : "full size");
+        engine::DNGConvert convert(ui);
+        ui.halfSize = half;
+        convert.fMethod = 4;
+        convert.fStrengthRed = convert.fStrengthBlue = 9;
+        ASSERT_EQ(convert.OpenAndIdentify(src, "m9-16bit-rggb.dng"), 1);
+        ASSERT_TRUE(convert.fResultReady);
+        const fs::path before = dir / (half ? "before-half.dng" : "before.dng");
+        convert.WriteMonochromeDng(before.string());
+        const std::unique_ptr<dng::Image> clip = convert.fNegative->fClipImage->Clone();
+        platform::Bitmap precooked, cooked;
+        convert.ShowPrecookedPreview(precooked, 0, 0, 0);
+        convert.ShowCookedPreview(cooked, 0);
+
+        const std::vector<std::pair<const char*, std::function<void()>>> sideRuns{
+            {"preview run", [&] {
+                 platform::Bitmap crop;
+                 ui.cropColumn = 1700;
+                 ui.cropRow = 1100;
+                 convert.NoiseReductionPreview(crop, 6, 0, 0, 0, 100);
+                 EXPECT_FALSE(crop.IsEmpty());
+                 // While the window is open, the main window's previews still show the result.
+                 platform::Bitmap shown;
+                 convert.ShowPrecookedPreview(shown, 0, 0, 0);
+                 EXPECT_EQ(shown.Width(), precooked.Width());
+             }},
+            {"two preview runs", [&] {
+                 platform::Bitmap crop;
+                 convert.NoiseReductionPreview(crop, 6, 0, 0, 0, 100);
+                 convert.NoiseReductionPreview(crop, 0, 0, 0, 0, 100);
+             }},
+            {"cancelled preview run", [&] {
+                 platform::Bitmap crop;
+                 ui.onPump = [&] { convert.fCancelRequest = true; };
+                 convert.NoiseReductionPreview(crop, 6, 0, 0, 0, 100);
+                 ui.onPump = nullptr;
+                 EXPECT_TRUE(crop.IsEmpty());
+             }},
+            {"dead-pixel search", [&] { convert.FindDeadPixels(0, 0, 368, 512, 10); }},
+        };
+        for (const auto& [name, run] : sideRuns) {
+            SCOPED_TRACE(name);
+            run();
+            convert.RestoreStage2Image();
+            ASSERT_TRUE(convert.fResultReady);
+            const fs::path after = dir / (std::string(half ? "half-" : "") + name + ".dng");
+            ASSERT_NO_THROW(convert.WriteMonochromeDng(after.string()));
+            const auto a = Read(before.string());
+            const auto b = Read(after.string());
+            const dng::Image& ia = *a->negative->Stage1Image();
+            const dng::Image& ib = *b->negative->Stage1Image();
+            ASSERT_EQ(ia.Width(), ib.Width());
+            ASSERT_EQ(ia.Height(), ib.Height());
+            EXPECT_EQ(b->negative->ColorChannels(), 1u);
+            int differing = 0;
+            for (int32_t y = 0; y < ia.Height(); ++y)
+                differing += !std::equal(ia.Row16(y), ia.Row16(y) + ia.Width(), ib.Row16(y));
+            EXPECT_EQ(differing, 0);
+
+            const dng::Image& mask = *convert.fNegative->fClipImage;
+            ASSERT_EQ(mask.Width(), clip->Width());
+            for (int32_t y = 0; y < mask.Height(); ++y)
+                ASSERT_TRUE(std::equal(mask.Row8(y), mask.Row8(y) + mask.Width(), clip->Row8(y))) << "row " << y;
+            platform::Bitmap p, c;
+            convert.ShowPrecookedPreview(p, 0, 0, 0);
+            convert.ShowCookedPreview(c, 0);
+            EXPECT_TRUE(SameBitmap(p, precooked));
+            EXPECT_TRUE(SameBitmap(c, cooked));
+        }
+    }
 }
 
 TEST_F(Conversion, DrawnKernelDeblursTheResultAndOneWithoutWeightIsSkipped)

@@ -259,6 +259,35 @@ TEST_F(MainWindow, BatchWithAutoSaveStopsAtARefusedPhotoAndRefusalsChangeNothing
     EXPECT_TRUE(Find("btCalculate")->isEnabled());
 }
 
+// The auto-save folder removed after it was chosen: the first photo of the batch says so once and
+// the batch ends there, with that photo's result kept to be saved by hand; nothing is written.
+TEST_F(MainWindow, BatchIntoAVanishedAutoSaveFolderWarnsOnceAndEnds)
+{
+    Photo("p1.dng");
+    Photo("p2.dng");
+    Photo("p3.dng");
+    Open();
+    dialogs.folder = QString::fromStdString((dir / "out").string());
+    Find<QCheckBox>("cbAutoSave")->setChecked(true);
+    fs::remove_all(dir / "out");
+    boxes.shown.clear();
+    Select({"p1.dng", "p2.dng", "p3.dng"});
+    Click("btCalculate");
+    EXPECT_EQ(Captions(), std::vector<std::string>{"Auto save"});
+    EXPECT_EQ(window->Converter().RawDecodeCount(), 1);
+    EXPECT_EQ(window->Converter().fSourcePath, (dir / "photos" / "p1.dng").string());
+    EXPECT_TRUE(window->Converter().fResultReady);
+    EXPECT_NE(Status(), "Done...");
+    EXPECT_FALSE(Find("lbPhoto")->isVisible());
+    EXPECT_FALSE(Find("lbBatchProcessing")->isVisible());
+    EXPECT_FALSE(fs::exists(dir / "out"));
+
+    // Without auto save the kept result can be saved by hand.
+    Find<QCheckBox>("cbAutoSave")->setChecked(false);
+    Select({"p1.dng"});
+    EXPECT_TRUE(Find("btSaveAs")->isEnabled());
+}
+
 TEST_F(MainWindow, CancelDuringTheFirstPhotoAndCloseDuringARun)
 {
     for (const char* name : {"c1.dng", "c2.dng", "c3.dng"})
