@@ -216,7 +216,9 @@ TEST(VrelRender, CookedPreviewOfAPhotoTakesItsProfileTone)
     EXPECT_EQ(invalidDiffers, 0u); // an invalid curve renders as the default
     EXPECT_EQ(outputDiffers, 0u);
 
-    // The written files carry no curve of their own, and readers accept them.
+    // The written files carry no curve of their own, and readers accept them. Their small
+    // previews (one strip of RGB bytes) take the same tone as the cooked ones.
+    std::vector<double> previewMean;
     for (const CookedRun* run : {&usual, &curve, &invalid, &output}) {
         ASSERT_FALSE(run->written.empty());
         dng::FileStream stream(run->written);
@@ -226,13 +228,22 @@ TEST(VrelRender, CookedPreviewOfAPhotoTakesItsProfileTone)
         info.PostParse(host);
         EXPECT_TRUE(info.IsValidDNG()) << run->written << ": " << info.ValidityProblem();
         EXPECT_TRUE(info.Shared().profileToneCurve.empty());
-        const auto problems = ValidatorProblems(run->written);
-        if (!problems) {
+        const dng::IfdInfo& preview = info.Ifds().at(0);
+        ASSERT_EQ(preview.tileOffsets.size(), 1u);
+        const std::vector<uint8_t> rgb = stream.ReadBytes(preview.tileOffsets[0], preview.tileByteCounts[0]);
+        double sum = 0;
+        for (uint8_t v : rgb)
+            sum += v;
+        previewMean.push_back(sum / double(rgb.size()));
+        if (const auto problems = ValidatorProblems(run->written))
+            EXPECT_EQ(*problems, "") << run->written;
+        else if (run == &usual)
             GTEST_LOG_(INFO) << "dng_validate is not there: the written files are not checked by it";
-            break;
-        }
-        EXPECT_EQ(*problems, "") << run->written;
     }
+    ASSERT_EQ(previewMean.size(), 4u);
+    EXPECT_LT(previewMean[1], previewMean[0] - 20);
+    EXPECT_EQ(previewMean[2], previewMean[0]);
+    EXPECT_NE(previewMean[3], previewMean[0]);
     fs::remove_all(dir);
 }
 
