@@ -76,6 +76,8 @@ std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t heig
         const WarpRectilinear warp = WarpRectilinear::Parse(op);
         if (!IsFraction(warp.CenterX()) || !IsFraction(warp.CenterY()))
             return "WarpRectilinear: the optical centre lies outside the image";
+        if (std::string radial = warp.RadialProblem(); !radial.empty())
+            return radial;
         return warp.SourceAreaProblem(width, height, pixelAspect);
     } catch (const Error& e) {
         return e.what();
