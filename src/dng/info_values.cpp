@@ -244,7 +244,8 @@ std::string ScaleProblem(const IfdInfo& m)
     return {};
 }
 
-// Each list runs on its own image: list 1 on the stored image, lists 2 and 3 on the active area.
+// Each list runs on its own image: list 1 on the stored image, lists 2 and 3 on the active area;
+// lists 1 and 2 on the stored samples, list 3 on the colour planes.
 std::string OpcodesProblem(const IfdInfo& m)
 {
     const double aspect = Factor(m.defaultScaleH) / Factor(m.defaultScaleV);
@@ -254,7 +255,8 @@ std::string OpcodesProblem(const IfdInfo& m)
             continue;
         const int32_t width = i == 0 ? static_cast<int32_t>(m.width) : m.activeArea.W();
         const int32_t height = i == 0 ? static_cast<int32_t>(m.height) : m.activeArea.H();
-        if (std::string problem = OpcodeListProblem(m.opcodeList[i], names[i], width, height, aspect);
+        const uint32_t planes = i == 2 ? ColourPlanes(m) : m.samplesPerPixel;
+        if (std::string problem = OpcodeListProblem(m.opcodeList[i], names[i], width, height, planes, aspect);
             !problem.empty())
             return problem;
     }
