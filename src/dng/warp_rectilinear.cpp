@@ -117,22 +117,22 @@ struct Lowest {
 
 Lowest LowestOnUnit(const Cubic& c, bool withZero)
 {
-    std::vector<double> points = {1.0};
-    if (withZero)
-        points.push_back(0.0);
+    // The zeros of the derivative (a s^2 + b s + k); NaN stands for none.
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    std::array<double, 2> zeros{kNone, kNone};
     const double a = 3.0 * c[3], b = 2.0 * c[2], k = c[1];
     if (a == 0.0) {
         if (b != 0.0)
-            points.push_back(-k / b);
+            zeros[0] = -k / b;
     } else if (const double disc = b * b - 4.0 * a * k; disc >= 0.0) {
         // The two roots without cancellation: q / a and k / q.
         const double q = -0.5 * (b + std::copysign(std::sqrt(disc), b));
-        points.push_back(q / a);
+        zeros[0] = q / a;
         if (q != 0.0)
-            points.push_back(k / q);
+            zeros[1] = k / q;
     }
     Lowest low{At(c, 1.0), 1.0};
-    for (double s : points)
+    for (double s : zeros)
         if (s > 0.0 && s < 1.0 && At(c, s) < low.value)
             low = {At(c, s), s};
     if (withZero && c[0] < low.value)
@@ -307,7 +307,7 @@ std::string WarpRectilinear::RadialProblem() const
             return plane + " is not positive at r = " + Radius(inside.s) +
                    " (the picture is folded through its centre)";
         if (k[0] < kMinRadialRatio || inside.value < kMinRadialRatio)
-            return plane + " shrinks the picture more than " + std::to_string(int(1.0 / kMinRadialRatio)) +
+            return plane + " shrinks the picture more than " + std::to_string(std::lround(1.0 / kMinRadialRatio)) +
                    "-fold at r = " + Radius(k[0] < inside.value ? 0.0 : inside.s);
         // f'(r) = kr0 + 3 kr1 r^2 + 5 kr2 r^4 + 7 kr3 r^6, over [0, 1].
         const Lowest slope = LowestOnUnit(Cubic{k[0], 3.0 * k[1], 5.0 * k[2], 7.0 * k[3]}, true);
