@@ -9,7 +9,8 @@ number and a third of the runs at half size. A run passes when:
   - the converter ends within the time limit, without a signal or a sanitizer report, and does not
     answer with the program's "that's a bug" message;
   - the copy it read is byte for byte what it was given;
-  - the output folder holds the written file and nothing else, or nothing at all;
+  - the output folder holds the written file and nothing else, or nothing at all, and nothing is
+    left beside the copy;
   - a written file is accepted by the reference DNG validator (exit 0, no "*** Error" line).
 Copies live under --work (default /tmp); the samples are only read. Failing runs keep their copy,
 output and logs under WORK/failures/. The figures end the run; WORK/runs.jsonl has one line per
@@ -24,6 +25,7 @@ import json
 import math
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -312,6 +314,7 @@ class Run:
         self.weights = [SAMPLES[n] for n in self.names]
         self.lock = threading.Lock()
         self.counts = {}
+        self.reasons = {}  # the damage named, numbers left out
         self.done = 0
         os.makedirs(os.path.join(args.work, "jobs"), exist_ok=True)
         os.makedirs(os.path.join(args.work, "failures"), exist_ok=True)
@@ -366,7 +369,19 @@ class Run:
             faults.append("exit %d" % rc)
         if "Sanitizer" in stderr or "runtime error:" in stderr:
             faults.append("sanitizer report")
-        messages = [l for l in stdout.splitlines() if l.startswith("message: ")]
+        # Each message with all its lines (the converter prints a message's text as it is; the
+        # timed status lines and the closing "result" line are not part of one).
+        messages, inside = [], False
+        for line in stdout.splitlines():
+            if line.startswith("message: "):
+                messages.append(line)
+                inside = True
+            elif line.startswith("result "):
+                break
+            elif re.match(r"^ +[0-9.]+ s  ", line):
+                inside = False
+            elif inside and line.strip():
+                messages[-1] += " " + line.strip()
         if any("that's a bug" in m for m in messages) or "Whoa" in stdout:
             faults.append("bug message")
         written_path = stdout.strip().splitlines()[-1] if rc == 0 and stdout.strip() else ""
@@ -374,6 +389,9 @@ class Run:
         expected = [os.path.basename(written_path)] if written_path else []
         if left != expected:
             faults.append("output folder holds %s, expected %s" % (left, expected))
+        beside = sorted(set(os.listdir(job)) - {os.path.basename(source), "out"})
+        if beside:
+            faults.append("left beside the source: %s" % beside)
         outcome = None
         if written_path and os.path.exists(written_path):
             v = subprocess.run([self.args.validator, written_path], capture_output=True, text=True, errors="replace",
@@ -410,6 +428,10 @@ class Run:
             shutil.rmtree(job, ignore_errors=True)
         with self.lock:
             self.counts[outcome] = self.counts.get(outcome, 0) + 1
+            if outcome == "refused as damaged":
+                reason = messages[0].split("converted:", 1)[-1].replace("main raw image: ", "").strip()
+                reason = re.sub(r"-?[0-9][0-9.e+-]*", "#", reason)[:90]
+                self.reasons[reason] = self.reasons.get(reason, 0) + 1
             self.done += 1
             self.log.write(json.dumps(record) + "\n")
             self.log.flush()
@@ -455,6 +477,9 @@ def main():
     print("copies %d in %.0f s (%d jobs)" % (run.done, time.time() - started, args.jobs))
     for k, v in sorted(run.counts.items()):
         print("  %-34s %6d" % (k, v))
+    print("damage named most often:")
+    for reason, n in sorted(run.reasons.items(), key=lambda kv: -kv[1])[:20]:
+        print("  %6d  %s" % (n, reason))
     written = sum(v for k, v in run.counts.items() if k.startswith("written"))
     refused = run.counts.get("written, VALIDATOR REFUSES", 0)
     faults = run.counts.get("PROGRAM FAULT", 0)
