@@ -2,6 +2,7 @@
 // the file can be read, so a malformed tag is ignored and its field keeps its default.
 #include "info.h"
 #include "tag_codes.h"
+#include "tone_curve.h"
 
 #include "error.h"
 
@@ -115,6 +116,21 @@ std::optional<std::array<uint8_t, 16>> Digest(const TiffDirectory& dir, uint16_t
     return d;
 }
 
+// The values of ProfileToneCurve when they form a valid curve, or nothing. The tag is FLOAT; any
+// other type does not say what the curve is.
+std::vector<double> ProfileToneCurve(const TiffDirectory& dir)
+{
+    const TiffTag* t = dir.Find(kTagProfileToneCurve);
+    if (!t || t->type != kTypeFloat || t->bytes.size() != uint64_t(t->count) * 4)
+        return {};
+    std::vector<double> values(t->count);
+    for (uint32_t i = 0; i < t->count; ++i)
+        values[i] = t->AsReal(i);
+    if (!ToneCurve::FromValues(values))
+        return {};
+    return values;
+}
+
 } // namespace
 
 SharedInfo Info::ParseShared(const TiffDirectory& ifd0)
@@ -165,6 +181,8 @@ SharedInfo Info::ParseShared(const TiffDirectory& ifd0)
     s.baselineSharpness = UnsignedRational(ifd0, kTagBaselineSharpness, s.baselineSharpness);
     s.linearResponseLimit = UnsignedRational(ifd0, kTagLinearResponseLimit, s.linearResponseLimit);
     s.shadowScale = UnsignedRational(ifd0, kTagShadowScale, s.shadowScale);
+    s.profileToneCurve = ProfileToneCurve(ifd0);
+    s.colorimetricReference = Unsigned(ifd0, kTagColorimetricReference, 0);
 
     s.rawDataUniqueID = Digest(ifd0, kTagRawDataUniqueID);
     s.rawImageDigest = Digest(ifd0, kTagRawImageDigest);

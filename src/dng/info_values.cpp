@@ -8,6 +8,8 @@
 #include "opcode_limits.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,6 +23,11 @@ constexpr uint32_t kMaxColorCode = 6; // R G B C M Y W
 // limit of readers built for large images, above what any camera needs (scales of 2 and 2 on
 // 65000 pixels), far below where a reader's integer sizes overflow.
 constexpr double kMaxScaledSide = 300000.0;
+constexpr double kMaxSample = 65535.0;
+// Black levels that vary by row or column: the factor from the black-to-white range to 65535 stays
+// under this, so the range is at least kMinBlackToWhite.
+constexpr double kMaxBlackScale = 128.0;
+constexpr int kMinBlackToWhite = 512;
 
 template <typename R>
 bool AllValid(const std::vector<R>& values)
@@ -33,7 +40,15 @@ std::string Text(URational r)
     return std::to_string(r.n) + "/" + std::to_string(r.d);
 }
 
-// A zero denominator is no number at all; every rational the conversion reads must have none.
+std::string Number(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", v);
+    return text;
+}
+
+// A zero denominator is no number at all; every rational the conversion reads must have none. Values
+// the written file carries must also be numbers that readers can hold.
 std::string SharedProblem(const SharedInfo& s)
 {
     const std::pair<const char*, const std::vector<SRational>*> matrices[] = {
@@ -58,6 +73,15 @@ std::string SharedProblem(const SharedInfo& s)
     for (const auto& [name, valid] : others)
         if (!valid)
             return std::string(name) + " has a zero denominator";
+    // Readers keep these in hundredths, as 32-bit integers (BaselineExposure signed, the others
+    // unsigned): a value past that overflows them.
+    if (const double v = s.baselineExposure.As_real64() * 100.0; !(v > -2147483648.5 && v < 2147483647.5))
+        return "BaselineExposure (" + Number(s.baselineExposure.As_real64()) + ") is larger than readers take";
+    const std::pair<const char*, URational> hundredths[] = {{"BaselineNoise", s.baselineNoise},
+                                                            {"BaselineSharpness", s.baselineSharpness}};
+    for (const auto& [name, value] : hundredths)
+        if (value.As_real64() * 100.0 >= 4294967296.0)
+            return std::string(name) + " (" + Number(value.As_real64()) + ") is larger than readers take";
     return {};
 }
 
@@ -125,17 +149,64 @@ std::string PatternProblem(const IfdInfo& m)
     return {};
 }
 
+std::string OutsideSample(const char* tag, size_t entry, double value)
+{
+    return std::string(tag) + " entry " + std::to_string(entry) + " (" + Number(value) +
+           ") is outside what a 16-bit sample can hold";
+}
+
+// The black levels as readers take them: every level and delta within what a 16-bit sample can
+// hold; and where the black level varies from row to row or column to column (deltas), readers
+// scale each row's and column's black level to 16 bits in 32-bit fixed point with 24 fraction
+// bits, so the factor from the black-to-white range to 65535 must stay under 128 (the white level
+// at least 512 above the largest black level: at 511.5 readers overflow). With that factor, deltas
+// within 16 bits also stay within the 23 integer bits that readers give a scaled delta.
 std::string LevelProblem(const IfdInfo& m)
 {
+    const uint32_t planes = std::min(m.samplesPerPixel, kMaxSamplesPerPixel);
     for (uint32_t r = 0; r < m.blackLevelRepeatRows; ++r)
         for (uint32_t c = 0; c < m.blackLevelRepeatCols; ++c)
-            for (uint32_t s = 0; s < m.samplesPerPixel; ++s)
+            for (uint32_t s = 0; s < planes; ++s)
                 if (!m.blackLevel[r][c][s].IsValid())
                     return "BlackLevel has a zero denominator";
     if (!AllValid(m.blackLevelDeltaH))
         return "BlackLevelDeltaH has a zero denominator";
     if (!AllValid(m.blackLevelDeltaV))
         return "BlackLevelDeltaV has a zero denominator";
+
+    for (uint32_t r = 0; r < m.blackLevelRepeatRows; ++r)
+        for (uint32_t c = 0; c < m.blackLevelRepeatCols; ++c)
+            for (uint32_t s = 0; s < planes; ++s)
+                if (const double v = m.blackLevel[r][c][s].As_real64(); v > kMaxSample)
+                    return OutsideSample("BlackLevel", (r * m.blackLevelRepeatCols + c) * planes + s, v);
+    const std::pair<const char*, const std::vector<SRational>*> deltas[] = {
+        {"BlackLevelDeltaH", &m.blackLevelDeltaH}, {"BlackLevelDeltaV", &m.blackLevelDeltaV}};
+    double largestDeltas = 0.0; // the largest delta of each list, added up
+    for (const auto& [name, values] : deltas) {
+        for (size_t i = 0; i < values->size(); ++i)
+            if (const double v = (*values)[i].As_real64(); std::fabs(v) > kMaxSample)
+                return OutsideSample(name, i, v);
+        if (!values->empty())
+            largestDeltas += std::max_element(values->begin(), values->end(), [](SRational a, SRational b) {
+                                 return a.As_real64() < b.As_real64();
+                             })->As_real64();
+    }
+    if (m.blackLevelDeltaH.empty() && m.blackLevelDeltaV.empty())
+        return {};
+    for (uint32_t s = 0; s < planes; ++s) {
+        double black = 0.0;
+        for (uint32_t r = 0; r < m.blackLevelRepeatRows; ++r)
+            for (uint32_t c = 0; c < m.blackLevelRepeatCols; ++c)
+                black = std::max(black, m.blackLevel[r][c][s].As_real64());
+        black += largestDeltas;
+        const double white = !m.hasWhiteLevel && !m.linearizationTable.empty()
+                                 ? *std::max_element(m.linearizationTable.begin(), m.linearizationTable.end())
+                                 : double(m.whiteLevel[s]);
+        if ((white - black) * kMaxBlackScale <= kMaxSample)
+            return "WhiteLevel " + Number(white) + " lies less than " + std::to_string(kMinBlackToWhite) +
+                   " above the largest black level (" + Number(black) +
+                   ", with BlackLevelDeltaH/V): readers cannot scale its rows and columns to 16 bits";
+    }
     return {};
 }
 
@@ -173,7 +244,8 @@ std::string ScaleProblem(const IfdInfo& m)
     return {};
 }
 
-// Each list runs on its own image: list 1 on the stored image, lists 2 and 3 on the active area.
+// Each list runs on its own image: list 1 on the stored image, lists 2 and 3 on the active area;
+// lists 1 and 2 on the stored samples, list 3 on the colour planes.
 std::string OpcodesProblem(const IfdInfo& m)
 {
     const double aspect = Factor(m.defaultScaleH) / Factor(m.defaultScaleV);
@@ -183,7 +255,8 @@ std::string OpcodesProblem(const IfdInfo& m)
             continue;
         const int32_t width = i == 0 ? static_cast<int32_t>(m.width) : m.activeArea.W();
         const int32_t height = i == 0 ? static_cast<int32_t>(m.height) : m.activeArea.H();
-        if (std::string problem = OpcodeListProblem(m.opcodeList[i], names[i], width, height, aspect);
+        const uint32_t planes = i == 2 ? ColourPlanes(m) : m.samplesPerPixel;
+        if (std::string problem = OpcodeListProblem(m.opcodeList[i], names[i], width, height, planes, aspect);
             !problem.empty())
             return problem;
     }

@@ -149,6 +149,9 @@ void Negative::Parse(Host&, const Stream&, const Info& info)
     fBaselineSharpness = shared.baselineSharpness;
     fLinearResponseLimit = shared.linearResponseLimit;
     fShadowScale = shared.shadowScale;
+    // Tone belongs to the profile as a whole, not to its colour planes: kept for every photo.
+    fProfileToneCurve = ToneCurve::FromValues(shared.profileToneCurve);
+    fColorimetricReference = shared.colorimetricReference;
 
     for (uint32_t i = 0; i < 3; ++i)
         fOpcodeList[i].Parse(raw.opcodeList[i]);

@@ -13,6 +13,7 @@
 #include "opcode_list.h"
 #include "rational.h"
 #include "stream.h"
+#include "tone_curve.h"
 #include "xy_coord.h"
 
 #include <array>
@@ -86,6 +87,11 @@ public:
     URational LinearResponseLimit() const { return fLinearResponseLimit; }
     URational ShadowScale() const { return fShadowScale; }
     const std::string& CameraSerialNumber() const { return fCameraSerialNumber; }
+    // The camera profile's tone curve, when the file has a valid one.
+    const std::optional<ToneCurve>& ProfileToneCurve() const { return fProfileToneCurve; }
+    // ColorimetricReference: 0 for scene-referred raw values (the usual case).
+    uint32_t ColorimetricReference() const { return fColorimetricReference; }
+    bool IsSceneReferred() const { return fColorimetricReference == 0; }
 
     // Mosaic (null for LinearRaw data, or once cleared so that the result is written as LinearRaw).
     const MosaicInfo* GetMosaicInfo() const { return fMosaicInfo.get(); }
@@ -156,6 +162,8 @@ private:
     URational fBaselineSharpness{1, 1};
     URational fLinearResponseLimit{1, 1};
     URational fShadowScale{1, 1};
+    std::optional<ToneCurve> fProfileToneCurve;
+    uint32_t fColorimetricReference = 0;
 
     std::unique_ptr<MosaicInfo> fMosaicInfo;
     std::unique_ptr<LinearizationInfo> fLinearizationInfo;

@@ -70,16 +70,59 @@ std::string AreaProblem(const char* opcode, const Params& p)
     return {};
 }
 
-std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t height, double pixelAspect)
+// One coefficient set for all planes, or one for each.
+std::string SetCountProblem(const char* opcode, uint32_t sets, uint32_t planes)
+{
+    if (sets == 1 || sets == planes)
+        return {};
+    return Named(opcode, std::to_string(sets) + " coefficient sets for an image of " + std::to_string(planes) +
+                             (planes == 1 ? " plane" : " planes"));
+}
+
+std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t height, uint32_t planes,
+                                   double pixelAspect)
 {
     try {
         const WarpRectilinear warp = WarpRectilinear::Parse(op);
+        if (std::string count = SetCountProblem("WarpRectilinear", warp.Planes(), planes); !count.empty())
+            return count;
         if (!IsFraction(warp.CenterX()) || !IsFraction(warp.CenterY()))
             return "WarpRectilinear: the optical centre lies outside the image";
+        if (std::string radial = warp.RadialProblem(); !radial.empty())
+            return radial;
         return warp.SourceAreaProblem(width, height, pixelAspect);
     } catch (const Error& e) {
         return e.what();
     }
+}
+
+// WarpRectilinear2 (DNG 1.6): N, then for each set 15 radial and 2 tangential coefficients and the
+// radii between which the model holds (19 DOUBLEs), the optical centre (2 DOUBLEs) and whether the
+// radial model is a reciprocal one (LONG).
+std::string WarpRectilinear2Problem(const Params& p, uint32_t planes)
+{
+    const char* name = "WarpRectilinear2";
+    if (p.Size() < 4)
+        return SizeProblem(name, p.Size(), 4);
+    const uint32_t n = p.Long(0);
+    if (n < 1 || n > WarpRectilinear::kMaxPlanes)
+        return Named(name, std::to_string(n) + " coefficient sets, 1 to 4 allowed");
+    constexpr uint64_t kSetBytes = 19 * 8;
+    if (p.Size() != 4 + kSetBytes * n + 20)
+        return SizeProblem(name, p.Size(), 4 + kSetBytes * n + 20);
+    if (std::string count = SetCountProblem(name, n, planes); !count.empty())
+        return count;
+    if (!p.FiniteDoubles(4, 19ull * n + 2))
+        return Named(name, "a coefficient is not a finite number");
+    for (uint32_t set = 0; set < n; ++set) {
+        const double from = p.Double(4 + kSetBytes * set + 17 * 8), to = p.Double(4 + kSetBytes * set + 18 * 8);
+        if (!(from >= 0.0 && from < to && to <= 1.0))
+            return Named(name, "the radii where the model of set " + std::to_string(set) +
+                                   " holds are not 0 <= from < to <= 1");
+    }
+    if (!IsFraction(p.Double(4 + kSetBytes * n)) || !IsFraction(p.Double(12 + kSetBytes * n)))
+        return Named(name, "the optical centre lies outside the image");
+    return {};
 }
 
 // Opcodes whose parameters are an area, a count and that many floats (DeltaPer..., ScalePer...).
@@ -99,12 +142,12 @@ std::string PerLineProblem(const char* name, const Params& p)
 
 } // namespace
 
-std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, double pixelAspect)
+std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, uint32_t planes, double pixelAspect)
 {
     const Params p(op.params);
     switch (op.id) {
     case kOpcodeWarpRectilinear:
-        return WarpRectilinearProblem(op, width, height, pixelAspect);
+        return WarpRectilinearProblem(op, width, height, planes, pixelAspect);
     case kOpcodeWarpFisheye: {
         const char* name = "WarpFisheye";
         if (p.Size() < 4)
@@ -114,6 +157,8 @@ std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, doubl
             return Named(name, std::to_string(n) + " coefficient sets, 1 to 4 allowed");
         if (p.Size() != 4 + 32ull * n + 16)
             return SizeProblem(name, p.Size(), 4 + 32ull * n + 16);
+        if (std::string count = SetCountProblem(name, n, planes); !count.empty())
+            return count;
         if (!p.FiniteDoubles(4, 4ull * n + 2))
             return Named(name, "a coefficient is not a finite number");
         if (!IsFraction(p.Double(4 + 32ull * n)) || !IsFraction(p.Double(12 + 32ull * n)))
@@ -209,7 +254,7 @@ std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, doubl
     case kOpcodeScalePerColumn:
         return PerLineProblem("ScalePerColumn", p);
     case kOpcodeWarpRectilinear2:
-        return {};
+        return WarpRectilinear2Problem(p, planes);
     default:
         // The list is copied into the written file, whose readers would have to run it.
         if (!op.IsOptional())
@@ -219,7 +264,7 @@ std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, doubl
 }
 
 std::string OpcodeListProblem(std::span<const uint8_t> bytes, const char* name, int32_t width, int32_t height,
-                              double pixelAspect)
+                              uint32_t planes, double pixelAspect)
 {
     OpcodeList list;
     try {
@@ -228,7 +273,7 @@ std::string OpcodeListProblem(std::span<const uint8_t> bytes, const char* name, 
         return std::string(name) + ": " + e.what();
     }
     for (const Opcode& op : list.Opcodes())
-        if (std::string problem = OpcodeProblem(op, width, height, pixelAspect); !problem.empty())
+        if (std::string problem = OpcodeProblem(op, width, height, planes, pixelAspect); !problem.empty())
             return std::string(name) + ": " + problem;
     return {};
 }

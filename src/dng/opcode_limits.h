@@ -13,14 +13,15 @@
 
 namespace dng {
 
-// Why a reader would refuse this opcode when it runs on an image of width x height pixels whose
-// pixels are pixelAspect times as wide as high; empty when it would not. An opcode that no DNG
-// version defines may be skipped only when it is marked optional: a reader refuses a file that
-// asks it to run one it cannot.
-std::string OpcodeProblem(const Opcode& opcode, int32_t width, int32_t height, double pixelAspect);
+// Why a reader would refuse this opcode when it runs on an image of width x height pixels and
+// `planes` planes whose pixels are pixelAspect times as wide as high; empty when it would not. An
+// opcode that no DNG version defines may be skipped only when it is marked optional: a reader
+// refuses a file that asks it to run one it cannot. A lens warp has one coefficient set for all
+// planes or one for each.
+std::string OpcodeProblem(const Opcode& opcode, int32_t width, int32_t height, uint32_t planes, double pixelAspect);
 
 // The same for a whole stored list (the bytes of an OpcodeList tag), named `name` in the answer.
 std::string OpcodeListProblem(std::span<const uint8_t> bytes, const char* name, int32_t width, int32_t height,
-                              double pixelAspect);
+                              uint32_t planes, double pixelAspect);
 
 } // namespace dng

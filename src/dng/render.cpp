@@ -71,7 +71,9 @@ double EncodeFinalSpace(FinalSpace space, double v)
     throw Error(kErrorUnknown, "unknown final colour space");
 }
 
-Render::Render(Host& host, const Negative& negative) : fHost(host), fNegative(negative)
+Render::Render(Host& host, const Negative& negative)
+    : fHost(host), fNegative(negative), fSceneReferred(negative.IsSceneReferred()),
+      fProfileToneCurve(negative.ProfileToneCurve())
 {
     const SRational be = negative.BaselineExposure();
     const double ev = be.As_real64();
@@ -79,6 +81,13 @@ Render::Render(Host& host, const Negative& negative) : fHost(host), fNegative(ne
 }
 
 Render::~Render() = default;
+
+double Render::Tone(double v) const
+{
+    if (!fSceneReferred)
+        return Clip01(v);
+    return fProfileToneCurve ? fProfileToneCurve->Evaluate(v) : DefaultToneCurve(v);
+}
 
 std::vector<uint16_t> Render::BuildTable() const
 {
@@ -90,9 +99,7 @@ std::vector<uint16_t> Render::BuildTable() const
     std::vector<uint16_t> table(65536);
     for (uint32_t x = 0; x < table.size(); ++x) {
         double v = static_cast<double>(x) / 65535.0 * gain;
-        v = ExposureRamp(v, black);
-        if (fSceneReferred)
-            v = DefaultToneCurve(v);
+        v = Tone(ExposureRamp(v, black));
         const double code = std::floor(EncodeFinalSpace(fFinalSpace, v) * maxCode + 0.5);
         table[x] = static_cast<uint16_t>(std::clamp(code, 0.0, maxCode));
     }

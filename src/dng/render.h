@@ -1,15 +1,18 @@
 // Rendering of one-channel negatives: linear stage-2 values are turned into output-referred grey
 // (gamma 2.2, gamma 1.8, or sRGB with equal planes) through exposure, a black-point ramp with a
-// soft knee, the default tone curve and the final encoding. The program's renderer derives from
-// Render and decides which image and area it renders; this class does the pixel work. With one
-// channel white balance is the identity, so the negative's camera white has nothing to change.
+// soft knee, a tone curve (the camera profile's, else the default one) and the final encoding. The
+// program's renderer derives from Render and decides which image and area it renders; this class
+// does the pixel work. With one channel white balance is the identity, so the negative's camera
+// white has nothing to change.
 #pragma once
 
 #include "image.h"
 #include "rect.h"
+#include "tone_curve.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace dng {
@@ -64,10 +67,17 @@ public:
     void SetMaximumSize(uint32_t size) { fMaximumSize = size; }
     uint32_t MaximumSize() const { return fMaximumSize; }
 
-    // A negative whose values are scene-referred (the usual case) gets the default tone curve and
-    // shadows 5; one that is output-referred is rendered with no tone change and shadows 0.
+    // A negative whose values are scene-referred (the usual case) gets its camera profile's tone
+    // curve, or the default curve when it has no valid one, and shadows 5; one that is
+    // output-referred is rendered with no tone change and shadows 0. Taken from the negative's
+    // ColorimetricReference at construction.
     void SetSceneReferred(bool sceneReferred) { fSceneReferred = sceneReferred; }
     bool SceneReferred() const { return fSceneReferred; }
+    // Whether the tone comes from the negative's profile curve (scene-referred, valid curve).
+    bool UsesProfileToneCurve() const { return fSceneReferred && fProfileToneCurve.has_value(); }
+    // The tone curve in use on a linear value: identity (clipped to [0, 1]) for an output-referred
+    // negative, else the profile's curve or DefaultToneCurve.
+    double Tone(double v) const;
 
     // Exposure in EV on top of the negative's baseline exposure (always 0 here).
     double Exposure() const { return 0.0; }
@@ -77,10 +87,11 @@ public:
     double BaselineExposure() const { return fBaselineExposure; }
 
     // The stage-2 value (0..65535) to output code table for the current settings: 256 or 65536
-    // levels depending on the final pixel type. Monotone. Each entry is
+    // levels depending on the final pixel type. Monotone, unless a profile's curve is not (a spline
+    // may dip between its points). Each entry is
     //     round(max x Encode(Tone(Ramp(x / 65535 x 2^E, black))))
     // with E = baseline exposure + exposure, limited to +-16 EV (beyond that every 16-bit value
-    // is black or white anyway), and Tone the identity for a negative that is not scene-referred.
+    // is black or white anyway), and Tone the curve above.
     std::vector<uint16_t> BuildTable() const;
 
 protected:
@@ -100,6 +111,7 @@ private:
     PixelType fFinalPixelType = PixelType::kUInt8;
     uint32_t fMaximumSize = 0;
     bool fSceneReferred = true;
+    std::optional<ToneCurve> fProfileToneCurve;
     double fBaselineExposure = 0.0;
 };
 

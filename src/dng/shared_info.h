@@ -40,6 +40,13 @@ struct SharedInfo {
     URational linearResponseLimit{1, 1};
     URational shadowScale{1, 1};
 
+    // The camera profile's tone curve (tag 50940, FLOAT x, y pairs), kept only when it is a valid
+    // curve (ToneCurve::FromValues); empty otherwise.
+    std::vector<double> profileToneCurve;
+    // Tag 50879: 0 when the raw values are scene-referred (also when absent or malformed), other
+    // values for output-referred data.
+    uint32_t colorimetricReference = 0;
+
     std::optional<std::array<uint8_t, 16>> rawDataUniqueID;
     std::optional<std::array<uint8_t, 16>> rawImageDigest;    // tag 50972
     std::optional<std::array<uint8_t, 16>> newRawImageDigest; // tag 51111

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 
@@ -97,6 +98,53 @@ void WarpPlane(const WarpRectilinear& warp, uint32_t set, PlaneView<T> plane, do
             out[x] = static_cast<T>(std::clamp(v, 0.0, maxValue));
         }
     }
+}
+
+// A cubic c0 + c1 s + c2 s^2 + c3 s^3.
+using Cubic = std::array<double, 4>;
+
+double At(const Cubic& c, double s)
+{
+    return c[0] + s * (c[1] + s * (c[2] + s * c[3]));
+}
+
+// The smallest value of a cubic on (0, 1] (on [0, 1] withZero) and where it lies: at s = 1, at a
+// zero of its derivative c1 + 2 c2 s + 3 c3 s^2 inside (0, 1), or at s = 0 when that counts.
+struct Lowest {
+    double value;
+    double s;
+};
+
+Lowest LowestOnUnit(const Cubic& c, bool withZero)
+{
+    // The zeros of the derivative (a s^2 + b s + k); NaN stands for none.
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    std::array<double, 2> zeros{kNone, kNone};
+    const double a = 3.0 * c[3], b = 2.0 * c[2], k = c[1];
+    if (a == 0.0) {
+        if (b != 0.0)
+            zeros[0] = -k / b;
+    } else if (const double disc = b * b - 4.0 * a * k; disc >= 0.0) {
+        // The two roots without cancellation: q / a and k / q.
+        const double q = -0.5 * (b + std::copysign(std::sqrt(disc), b));
+        zeros[0] = q / a;
+        if (q != 0.0)
+            zeros[1] = k / q;
+    }
+    Lowest low{At(c, 1.0), 1.0};
+    for (double s : zeros)
+        if (s > 0.0 && s < 1.0 && At(c, s) < low.value)
+            low = {At(c, s), s};
+    if (withZero && c[0] < low.value)
+        low = {c[0], 0.0};
+    return low;
+}
+
+std::string Radius(double s)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", std::sqrt(s));
+    return text;
 }
 
 } // namespace
@@ -241,6 +289,31 @@ std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, do
                        std::to_string((t / static_cast<size_t>(tilesAcross)) * kReaderTile) +
                        ") has no source area inside the image";
         }
+    }
+    return {};
+}
+
+std::string WarpRectilinear::RadialProblem() const
+{
+    for (uint32_t set = 0; set < Planes(); ++set) {
+        const std::array<double, 4>& k = fPlanes[set].kr;
+        const std::string plane = "WarpRectilinear: the radial mapping of plane " + std::to_string(set);
+        // f(r) / r, over (0, 1]: below 0 at the centre when kr0 is, else at one of its points.
+        const Cubic ratio{k[0], k[1], k[2], k[3]};
+        const Lowest inside = LowestOnUnit(ratio, false);
+        if (k[0] < 0.0)
+            return plane + " is not positive near the centre (the picture is folded through its centre)";
+        if (inside.value <= 0.0)
+            return plane + " is not positive at r = " + Radius(inside.s) +
+                   " (the picture is folded through its centre)";
+        if (k[0] < kMinRadialRatio || inside.value < kMinRadialRatio)
+            return plane + " shrinks the picture more than " + std::to_string(std::lround(1.0 / kMinRadialRatio)) +
+                   "-fold at r = " + Radius(k[0] < inside.value ? 0.0 : inside.s);
+        // f'(r) = kr0 + 3 kr1 r^2 + 5 kr2 r^4 + 7 kr3 r^6, over [0, 1].
+        const Lowest slope = LowestOnUnit(Cubic{k[0], 3.0 * k[1], 5.0 * k[2], 7.0 * k[3]}, true);
+        if (slope.value < 0.0)
+            return plane + " runs back towards the centre at r = " + Radius(slope.s) +
+                   " (the picture folds over itself before its corner)";
     }
     return {};
 }

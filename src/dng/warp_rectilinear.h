@@ -71,6 +71,22 @@ public:
     // pixels a side), for every coefficient set: every source point lies within the image widened
     // by its own size on each side, and every tile's source area meets the kernel's part.
     static constexpr int32_t kReaderTile = 256;
+    // Why a coefficient set's radial mapping f(r) = r (kr0 + kr1 r^2 + kr2 r^4 + kr3 r^6), over the
+    // radii 0 < r <= 1 that the image covers, is no lens correction a reader can apply, or empty.
+    // Each set must map outward, away from the centre, all the way to the corner:
+    //  - f(r) > 0: a mapping that is not positive folds the picture through its centre;
+    //  - f(r) / r at least kMinRadialRatio: readers size a tile's source area by the inverse of
+    //    that ratio and overflow where a mapping shrinks the picture about 100-fold;
+    //  - f'(r) >= 0: a mapping that turns back folds the picture over itself before the corner.
+    // The answer names the plane and the radius where the mapping is least positive, shrinks most
+    // or runs back fastest.
+    //    Readers refuse such a warp or not depending on the image size, the tiles and the centre
+    //    (a turn at r = 0.75 is refused at 2400 x 1600 pixels, accepted at half that size); no
+    //    lens correction turns back, so every one is refused, whatever the size.
+    // The check is exact and needs no image: with s = r^2 both f(r) / r and f'(r) are cubics in s,
+    // whose smallest value on [0, 1] lies at an end or where their derivative (a quadratic) is 0.
+    static constexpr double kMinRadialRatio = 0.02;
+    std::string RadialProblem() const;
     static constexpr int32_t kMinSide = 8;
     static constexpr double kKernelReach = 2.0;
     std::string SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const;

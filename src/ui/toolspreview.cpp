@@ -539,8 +539,9 @@ void TFToolsPreview::imgPreviewMouseUp()
 }
 
 // The crop under a point of the navigation control, copied from the navigation picture: 512 x 368
-// shown as it is at 100%, 256 x 184 stretched to the same place at 200%. Only the part inside the
-// picture is copied.
+// shown as it is at 100%, 256 x 184 stretched to the same place at 200%. Either is the top-left of
+// the 512 x 368 block that the preview run processes from the same origin, so what is shown while
+// the button is down is what the run shows after. Only the part inside the picture is copied.
 void TFToolsPreview::CopyZoomCrop(int x, int y)
 {
     if (fNavigation.IsEmpty())
@@ -552,8 +553,6 @@ void TFToolsPreview::CopyZoomCrop(int x, int y)
     r.pictureHeight = fNavigation.Height();
     r.cropWidth = fZoom == 200 ? 256 : 512;
     r.cropHeight = fZoom == 200 ? 184 : 368;
-    r.halfSize = fEngine.HalfSizeRun();
-    r.activeAreaTop = fEngine.ActiveAreaTop();
     const ToolsCropOrigin o = ToolsCropOriginOf(r);
     fCropX = o.x;
     fCropY = o.y;

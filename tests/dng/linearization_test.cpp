@@ -1,12 +1,17 @@
 // Stage 2: active area, linearization table, black pattern and deltas, white level.
 #include "dng/error.h"
 #include "dng/host.h"
+#include "dng/info.h"
 #include "dng/linearization.h"
 #include "dng/opcode_list.h"
+#include "dng/stream.h"
+#include "fixtures/dng_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -146,6 +151,64 @@ std::vector<uint8_t> OpcodeBytes(uint32_t count, std::vector<std::array<uint32_t
     }
     b.insert(b.end(), extra, 0);
     return b;
+}
+
+// The black levels readers take, at the lines they draw: levels and deltas within 16 bits, and
+// with deltas the white level at least 512 above the largest black level (readers scale each row's
+// and column's black level by 65535 / (white - black) in fixed point, which overflows from 128 on).
+// A uniform black level is scaled another way and may come closer.
+TEST(Linearization, BlackLevelsReadersCannotScaleAreDamage)
+{
+    using R = dng::SRational;
+    const auto deltas = [](size_t count, size_t at, R value) {
+        std::vector<R> d(count, R(-1, 2));
+        d.at(at) = value;
+        return d;
+    };
+    const struct {
+        const char* what;
+        std::function<void(fixtures::DngSpec&)> edit;
+        const char* problem; // a part of the answer, or null for none
+    } cases[] = {
+        {"small deltas", [&](fixtures::DngSpec& s) { s.blackLevelDeltaV = deltas(48, 5, R(3, 2)); }, nullptr},
+        {"a row delta of -65535", [&](fixtures::DngSpec& s) { s.blackLevelDeltaV = deltas(48, 5, R(-65535, 1)); }, nullptr},
+        {"a row delta of -65535.5", [&](fixtures::DngSpec& s) { s.blackLevelDeltaV = deltas(48, 5, R(-131071, 2)); },
+         "BlackLevelDeltaV entry 5 (-65535.5) is outside what a 16-bit sample can hold"},
+        {"a column delta of -2684357.5", [&](fixtures::DngSpec& s) { s.blackLevelDeltaH = deltas(64, 63, R(-5368715, 2)); },
+         "BlackLevelDeltaH entry 63 (-2684357.5) is outside"},
+        {"a black level of 65536", [](fixtures::DngSpec& s) { s.blackLevel = {{65536, 1}}, s.blackLevelRational = true; },
+         "BlackLevel entry 0 (65536) is outside"},
+        // White 16383: black 15869 and deltas up to 2 leave 512, one more half leaves 511.5.
+        {"512 between black and white",
+         [&](fixtures::DngSpec& s) { s.whiteLevel = 16383, s.blackLevel = {{15869, 1}}, s.blackLevelDeltaV = deltas(48, 7, R(2, 1)); },
+         nullptr},
+        {"511.5 between black and white",
+         [&](fixtures::DngSpec& s) { s.whiteLevel = 16383, s.blackLevel = {{15869, 1}}, s.blackLevelDeltaV = deltas(48, 7, R(5, 2)); },
+         "WhiteLevel 16383 lies less than 512 above the largest black level (15871.5"},
+        {"rows and columns add up",
+         [&](fixtures::DngSpec& s) {
+             s.whiteLevel = 16383, s.blackLevel = {{15000, 1}};
+             s.blackLevelDeltaV = deltas(48, 7, R(600, 1)), s.blackLevelDeltaH = deltas(64, 9, R(272, 1));
+         },
+         "(15872"},
+        {"511 and no deltas", [](fixtures::DngSpec& s) { s.whiteLevel = 16383, s.blackLevel = {{15872, 1}}; }, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fixtures::DngSpec spec;
+        c.edit(spec);
+        const fixtures::DngFixture fx = fixtures::MakeDng(spec);
+        dng::Host host;
+        dng::Info info;
+        info.Parse(host, dng::MemoryStream(fx.bytes));
+        info.PostParse(host);
+        ASSERT_EQ(info.StructureProblem(), "");
+        const std::string problem = info.DamageProblem();
+        if (c.problem)
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        else
+            EXPECT_EQ(problem, "");
+    }
 }
 
 TEST(OpcodeList, SplitsOpcodesAndChecksTheSizes)

@@ -48,6 +48,25 @@ Bytes GainMap(double spacing, uint32_t points, float gain)
     return p;
 }
 
+// WarpRectilinear with `sets` coefficient sets of a mild lens, kr0 of the second set as given.
+Bytes Warp(uint32_t sets, double secondKr0 = 1.0)
+{
+    Bytes p = Bytes().L({sets});
+    for (uint32_t i = 0; i < sets; ++i)
+        p.D({i == 1 ? secondKr0 : 1.0, -0.03, 0.004, 0, 0, 0});
+    return p.D({0.5, 0.5});
+}
+
+// WarpRectilinear2: `sets` sets of 15 radial and 2 tangential coefficients and the radii where the
+// model holds, the centre, the reciprocal flag.
+Bytes Warp2(uint32_t sets, double from = 0.0, double to = 1.0, double cx = 0.5)
+{
+    Bytes p = Bytes().L({sets});
+    for (uint32_t i = 0; i < sets; ++i)
+        p.D({1.0, 0, -0.03, 0, 0.004, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, from, to});
+    return p.D({cx, 0.5}).L({0});
+}
+
 TEST(OpcodeLimits, ParametersOfEachKnownOpcode)
 {
     using namespace dng;
@@ -55,6 +74,7 @@ TEST(OpcodeLimits, ParametersOfEachKnownOpcode)
         uint32_t id;
         Bytes params;
         const char* problem; // a part of the answer, or null for none
+        uint32_t planes = 1; // of the image the opcode runs on
     } cases[] = {
         {kOpcodeGainMap, GainMap(0.5, 3, 1.1f), nullptr},
         {kOpcodeGainMap, GainMap(0.0, 3, 1.1f), "spacing"},
@@ -78,25 +98,47 @@ TEST(OpcodeLimits, ParametersOfEachKnownOpcode)
         // An opcode no DNG version defines may only be skipped (when optional, below).
         {99, Bytes().L({1, 2, 3}), "opcode 99 is unknown to DNG readers and not marked optional"},
         {0, Bytes(), "opcode 0 is unknown"},
-        {kOpcodeWarpRectilinear2, Bytes().L({1, 2, 3}), nullptr},
+        // Lens warps: one coefficient set, or one per plane.
+        {kOpcodeWarpRectilinear, Warp(3), nullptr, 3},
+        {kOpcodeWarpRectilinear, Warp(3), "3 coefficient sets for an image of 1 plane"},
+        {kOpcodeWarpRectilinear, Warp(2), "2 coefficient sets for an image of 3 planes", 3},
+        {kOpcodeWarpFisheye, Bytes().L({3}).D({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0.5, 0.5}), nullptr, 3},
+        {kOpcodeWarpFisheye, Bytes().L({3}).D({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0.5, 0.5}), "3 coefficient sets"},
+        // The radial mapping of the second set folds the picture through its centre.
+        {kOpcodeWarpRectilinear, Warp(3, 0.0), "WarpRectilinear: the radial mapping of plane 1 is not positive", 3},
+        {kOpcodeWarpRectilinear2, Warp2(1), nullptr},
+        {kOpcodeWarpRectilinear2, Warp2(3), nullptr, 3},
+        {kOpcodeWarpRectilinear2, Warp2(3), "WarpRectilinear2: 3 coefficient sets for an image of 1 plane"},
+        {kOpcodeWarpRectilinear2, Bytes().L({1, 2, 3}), "parameter bytes"},
+        {kOpcodeWarpRectilinear2, Warp2(1).L({0}), "parameter bytes"},
+        {kOpcodeWarpRectilinear2, Warp2(1, 0.5, 0.5), "radii"},
+        {kOpcodeWarpRectilinear2, Warp2(1, 0.0, 1.5), "radii"},
+        {kOpcodeWarpRectilinear2, Warp2(1, 0.0, 1.0, 1.5), "centre"},
+        {kOpcodeWarpRectilinear2, Warp2(1, 0.0, NAN), "not a finite number"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "opcode " << c.id << ", " << c.params.b.size() << " bytes");
-        const std::string problem = OpcodeProblem(Opcode{c.id, 0x01030000, 0, c.params.b}, 64, 48, 1.0);
+        const std::string problem = OpcodeProblem(Opcode{c.id, 0x01030000, 0, c.params.b}, 64, 48, c.planes, 1.0);
         if (c.problem)
             EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
         else
             EXPECT_EQ(problem, "");
     }
-    EXPECT_EQ(OpcodeProblem(Opcode{99, 0x01030000, 1, {1, 2, 3}}, 64, 48, 1.0), "");
-    EXPECT_EQ(OpcodeProblem(Opcode{0xFF01, 0x01030000, 3, {}}, 64, 48, 1.0), "");
+    EXPECT_EQ(OpcodeProblem(Opcode{99, 0x01030000, 1, {1, 2, 3}}, 64, 48, 1, 1.0), "");
+    EXPECT_EQ(OpcodeProblem(Opcode{0xFF01, 0x01030000, 3, {}}, 64, 48, 1, 1.0), "");
 
     // A whole list: the sizes inside must add up, and the first opcode out of range is named.
     const Bytes good = Bytes().L({1, kOpcodeFixBadPixelsConstant, 0x01030000, 0, 8, 0, 1});
-    EXPECT_EQ(OpcodeListProblem(good.b, "OpcodeList1", 64, 48, 1.0), "");
-    EXPECT_NE(OpcodeListProblem(Bytes(good).L({0}).b, "OpcodeList1", 64, 48, 1.0).find("OpcodeList1: "), std::string::npos);
+    EXPECT_EQ(OpcodeListProblem(good.b, "OpcodeList1", 64, 48, 1, 1.0), "");
+    EXPECT_NE(OpcodeListProblem(Bytes(good).L({0}).b, "OpcodeList1", 64, 48, 1, 1.0).find("OpcodeList1: "), std::string::npos);
     const Bytes bad = Bytes().L({1, kOpcodeFixBadPixelsConstant, 0x01030000, 0, 8, 0, 7});
-    EXPECT_EQ(OpcodeListProblem(bad.b, "OpcodeList2", 64, 48, 1.0), "OpcodeList2: FixBadPixelsConstant: Bayer phase 7 is not 0 to 3");
+    EXPECT_EQ(OpcodeListProblem(bad.b, "OpcodeList2", 64, 48, 1, 1.0), "OpcodeList2: FixBadPixelsConstant: Bayer phase 7 is not 0 to 3");
+    Bytes folded = Bytes().L({1, kOpcodeWarpRectilinear, 0x01030000, 0, 4 + 3 * 48 + 16});
+    const Bytes warp = Warp(3, 0.0);
+    folded.b.insert(folded.b.end(), warp.b.begin(), warp.b.end());
+    EXPECT_EQ(OpcodeListProblem(folded.b, "OpcodeList3", 64, 48, 3, 1.0).rfind("OpcodeList3: WarpRectilinear: the radial "
+                                                                               "mapping of plane 1 is not positive at r = 1.00", 0),
+              0u);
 }
 
 } // namespace

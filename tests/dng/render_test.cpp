@@ -1,16 +1,19 @@
-// The one-channel renderer: tone curve, black-point ramp, final encodings, and areas rendered
-// through them.
+// The one-channel renderer: tone curves (default and camera profile), black-point ramp, final
+// encodings, and areas rendered through them.
 #include "dng/error.h"
 #include "dng/host.h"
 #include "dng/info.h"
 #include "dng/negative.h"
 #include "dng/render.h"
 #include "dng/stream.h"
+#include "dng/tone_curve.h"
+#include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -141,6 +144,212 @@ TEST(Render, BaselineExposureOfTheNegativeIsAGain)
     EXPECT_EQ(table[kMidGrey], 127); // (0.18 x 2^0.25)^(1/2.2) x 255 = 126.5
     EXPECT_EQ(table[55109], 255);    // 2^-0.25 of the range and up is white
     EXPECT_LT(table[50000], 255);
+}
+
+// A fixture's negative as the reader makes it (metadata only).
+std::unique_ptr<dng::Negative> NegativeOf(dng::Host& host, const fixtures::DngSpec& spec)
+{
+    const std::vector<uint8_t> bytes = fixtures::MakeDng(spec).bytes;
+    const dng::MemoryStream stream(bytes);
+    dng::Info info;
+    info.Parse(host, stream);
+    info.PostParse(host);
+    EXPECT_TRUE(info.IsValidDNG()) << info.ValidityProblem();
+    auto neg = host.Make_dng_negative();
+    neg->Parse(host, stream, info);
+    neg->PostParse(host, stream, info);
+    return neg;
+}
+
+// (0, 0), (0.5, 0.25), (1, 1): the natural spline through these has M = 3 at the middle point,
+// so y = 0.25 b + (b^3 - b) / 8 with b = 2x on the first half.
+const std::vector<float> kDarkerCurve = {0.0f, 0.0f, 0.5f, 0.25f, 1.0f, 1.0f};
+
+TEST(ToneCurve, OnlyCurvesThatKeepTheRulesAreTaken)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        const char* what;
+        std::vector<double> values;
+        bool valid;
+    } cases[] = {
+        {"two points", {0, 0, 1, 1}, true},
+        {"three points", {0, 0, 0.5, 0.25, 1, 1}, true},
+        {"flat part and a jump", {0, 0, 0.2, 0.0, 0.3, 1.0, 1, 1}, true},
+        {"nothing", {}, false},
+        {"one point", {0, 0}, false},
+        {"odd count", {0, 0, 0.5, 1, 1}, false},
+        {"x goes back", {0, 0, 0.6, 0.5, 0.4, 0.7, 1, 1}, false},
+        {"x repeated", {0, 0, 0.5, 0.2, 0.5, 0.3, 1, 1}, false},
+        {"y above 1", {0, 0, 0.5, 1.2, 1, 1}, false},
+        {"y below 0", {0, 0, 0.5, -0.1, 1, 1}, false},
+        {"x above 1", {0, 0, 1.5, 0.5, 1, 1}, false},
+        {"not a number", {0, 0, nan, 0.5, 1, 1}, false},
+        {"infinite", {0, 0, 0.5, inf, 1, 1}, false},
+        {"starts above 0", {0, 0.1, 1, 1}, false},
+        {"starts right of 0", {0.1, 0, 1, 1}, false},
+        {"ends below 1", {0, 0, 1, 0.9}, false},
+        {"ends left of 1", {0, 0, 0.9, 1}, false},
+    };
+    for (const auto& c : cases) {
+        const auto curve = dng::ToneCurve::FromValues(c.values);
+        EXPECT_EQ(curve.has_value(), c.valid) << c.what;
+        if (curve) {
+            EXPECT_EQ(curve->PointCount(), c.values.size() / 2) << c.what;
+        }
+    }
+}
+
+TEST(ToneCurve, NaturalCubicSplineThroughThePoints)
+{
+    const std::vector<double> darker(kDarkerCurve.begin(), kDarkerCurve.end());
+    const auto c = dng::ToneCurve::FromValues(darker);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->Evaluate(0.0), 0.0);
+    EXPECT_EQ(c->Evaluate(0.5), 0.25);
+    EXPECT_EQ(c->Evaluate(1.0), 1.0);
+    EXPECT_DOUBLE_EQ(c->Evaluate(0.25), 0.078125);  // not 0.125 (straight) nor 0.0625 (x^2)
+    EXPECT_DOUBLE_EQ(c->Evaluate(0.75), 0.578125);
+    EXPECT_EQ(c->Evaluate(-0.5), 0.0); // inputs are clipped
+    EXPECT_EQ(c->Evaluate(2.0), 1.0);
+
+    const auto identity = dng::ToneCurve::FromValues(std::vector<double>{0, 0, 1, 1});
+    for (double x : {0.001, 0.18, 0.5, 0.9})
+        EXPECT_DOUBLE_EQ(identity->Evaluate(x), x);
+
+    // Uneven spacing: the curve passes every point, and value, slope and curvature are continuous
+    // at the inner points while the curvature is 0 at both ends.
+    const std::vector<double> uneven = {0, 0, 0.05, 0.02, 0.3, 0.35, 0.45, 0.6, 0.8, 0.9, 1, 1};
+    const auto u = dng::ToneCurve::FromValues(uneven);
+    ASSERT_TRUE(u);
+    const double e = 1e-5;
+    const auto f = [&](double x) { return u->Evaluate(x); };
+    for (size_t i = 0; i < uneven.size(); i += 2) {
+        const double x = uneven[i];
+        EXPECT_EQ(f(x), uneven[i + 1]) << x;
+        if (x == 0.0 || x == 1.0)
+            continue;
+        EXPECT_NEAR((f(x + e) - f(x)) / e, (f(x) - f(x - e)) / e, 1e-3) << x;
+        EXPECT_NEAR((f(x + 2 * e) - 2 * f(x + e) + f(x)) / (e * e), (f(x) - 2 * f(x - e) + f(x - 2 * e)) / (e * e), 0.1)
+            << x;
+    }
+    EXPECT_NEAR((f(2 * e) - 2 * f(e) + f(0)) / (e * e), 0.0, 0.1);
+    EXPECT_NEAR((f(1) - 2 * f(1 - e) + f(1 - 2 * e)) / (e * e), 0.0, 0.1);
+
+    // A spline may swing past its points; its values stay in [0, 1].
+    const auto wild = dng::ToneCurve::FromValues(std::vector<double>{0, 0, 0.01, 1, 0.02, 0, 0.03, 1, 1, 1});
+    ASSERT_TRUE(wild);
+    for (int i = 0; i <= 1000; ++i) {
+        const double y = wild->Evaluate(i / 1000.0);
+        ASSERT_TRUE(y >= 0.0 && y <= 1.0) << i;
+    }
+}
+
+TEST(Render, ProfileToneCurveReplacesTheDefaultCurve)
+{
+    dng::Host host;
+    fixtures::DngSpec spec;
+    spec.profileToneCurve = kDarkerCurve;
+    auto withCurve = NegativeOf(host, spec);
+    ASSERT_TRUE(withCurve->ProfileToneCurve());
+    auto plain = host.Make_dng_negative();
+    TestRender r(host, *withCurve), reference(host, *plain);
+    EXPECT_TRUE(r.UsesProfileToneCurve());
+    EXPECT_EQ(r.Shadows(), 5.0);
+
+    // 32931 and 16630 are 0.5 and 0.25 once the shadows ramp has taken its 0.005.
+    dng::Image src(2, 1, 1, dng::PixelType::kUInt16);
+    src.Row16(0)[0] = 32931;
+    src.Row16(0)[1] = 16630;
+    for (TestRender* each : {&r, &reference})
+        each->SetFinalSpace(dng::FinalSpace::kGrayGamma22);
+    auto out = r.RenderArea(src, src.Bounds(), 1);
+    EXPECT_EQ(out->Row8(0)[0], 136); // 0.25^(1/2.2) x 255 = 135.8
+    EXPECT_EQ(out->Row8(0)[1], 80);  // 0.078125^(1/2.2) x 255 = 80.0
+    auto usual = reference.RenderArea(src, src.Bounds(), 1);
+    EXPECT_GT(usual->Row8(0)[0], 180); // the default curve brightens the mid-tones instead
+
+    // The curve's byte order is the file's.
+    spec.order = dng::ByteOrder::kBig;
+    auto bigEndian = NegativeOf(host, spec);
+    TestRender big(host, *bigEndian);
+    big.SetFinalSpace(dng::FinalSpace::kGrayGamma22);
+    EXPECT_EQ(big.BuildTable(), r.BuildTable());
+}
+
+TEST(Render, InvalidProfileCurvesRenderAsTheDefault)
+{
+    dng::Host host;
+    auto plain = host.Make_dng_negative();
+    const std::vector<uint16_t> usual = TestRender(host, *plain).BuildTable();
+    const struct {
+        const char* what;
+        std::vector<float> curve;
+    } cases[] = {
+        {"one point", {0.0f, 0.0f}},
+        {"odd count", {0.0f, 0.0f, 0.5f, 0.25f, 1.0f}},
+        {"x goes back", {0.0f, 0.0f, 0.6f, 0.25f, 0.4f, 0.3f, 1.0f, 1.0f}},
+        {"y outside 0..1", {0.0f, 0.0f, 0.5f, 1.5f, 1.0f, 1.0f}},
+        {"x outside 0..1", {0.0f, 0.0f, -0.5f, 0.25f, 1.0f, 1.0f}},
+        {"not a number", {0.0f, 0.0f, 0.5f, std::numeric_limits<float>::quiet_NaN(), 1.0f, 1.0f}},
+        {"does not end at (1, 1)", {0.0f, 0.0f, 0.5f, 0.25f, 1.0f, 0.8f}},
+    };
+    for (const auto& c : cases) {
+        fixtures::DngSpec spec;
+        spec.profileToneCurve = c.curve;
+        auto neg = NegativeOf(host, spec);
+        EXPECT_FALSE(neg->ProfileToneCurve()) << c.what;
+        TestRender r(host, *neg);
+        EXPECT_FALSE(r.UsesProfileToneCurve()) << c.what;
+        EXPECT_EQ(r.BuildTable(), usual) << c.what;
+    }
+}
+
+TEST(Render, OutputReferredNegativesKeepTheirToneAndShadows)
+{
+    dng::Host host;
+    auto plain = host.Make_dng_negative();
+    TestRender sceneReferred(host, *plain);
+    sceneReferred.SetFinalSpace(dng::FinalSpace::kGrayGamma22);
+    EXPECT_EQ(sceneReferred.BuildTable()[150], 0); // shadows 5 crushes 0.0023 to black
+
+    // Any value but 0 is output-referred, whatever the profile's curve says.
+    for (const uint16_t reference : {uint16_t(1), uint16_t(2), uint16_t(0xFFFF)}) {
+        for (const bool curve : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "ColorimetricReference " << reference << (curve ? " with curve" : ""));
+            fixtures::DngSpec spec;
+            spec.colorimetricReference = reference;
+            if (curve)
+                spec.profileToneCurve = kDarkerCurve;
+            auto neg = NegativeOf(host, spec);
+            EXPECT_EQ(neg->ColorimetricReference(), reference);
+            TestRender r(host, *neg);
+            EXPECT_FALSE(r.SceneReferred());
+            EXPECT_FALSE(r.UsesProfileToneCurve());
+            EXPECT_EQ(r.Shadows(), 0.0);
+            r.SetFinalSpace(dng::FinalSpace::kGrayGamma22);
+            const std::vector<uint16_t> table = r.BuildTable();
+            EXPECT_EQ(table[150], 16);     // (150 / 65535)^(1/2.2) x 255 = 16.1
+            EXPECT_EQ(table[kMidGrey], 117); // mid-grey as it is
+            EXPECT_EQ(table[32768], 186);  // not darkened to the curve's 136
+        }
+    }
+    fixtures::DngSpec zero;
+    zero.colorimetricReference = 0;
+    EXPECT_TRUE(TestRender(host, *NegativeOf(host, zero)).SceneReferred());
+}
+
+TEST(Render, ARealProfileCurveIsTaken)
+{
+    // A phone's embedded profile: 257 points.
+    dng::FileStream s(fixtures::SamplePath("real/iphone-proraw-stripped.dng"));
+    dng::Host host;
+    dng::Info info;
+    info.Parse(host, s);
+    info.PostParse(host);
+    ASSERT_EQ(info.Shared().profileToneCurve.size(), 514u);
+    EXPECT_EQ(info.Shared().colorimetricReference, 0u);
 }
 
 } // namespace

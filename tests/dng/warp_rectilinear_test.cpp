@@ -143,3 +143,51 @@ TEST(WarpRectilinear, SourceAreaRule)
             EXPECT_EQ(problem, "");
     }
 }
+
+// Every coefficient set must map outward all the way to the corner: a radial mapping that is not
+// positive folds the picture through its centre, one that shrinks it about 100-fold overflows a
+// reader's source area, one that turns back folds it over itself. The lines between are exact:
+// the smallest values lie at the ends or where a derivative is 0, also inside (0, 1).
+TEST(WarpRectilinear, RadialMappingRule)
+{
+    const Set kRed{1.0004, -0.03, 0.004, 0, 0, 0}, kGreen{1.0, -0.03, 0.004, 0, 0, 0};
+    const struct {
+        Set set;
+        const char* problem; // a part of the answer about the second set, or null for none
+    } cases[] = {
+        {kIdentity, nullptr},
+        {kShrink, nullptr},
+        {{1.2, 0.3, -0.1, 0.02, 0.01, -0.01}, nullptr},
+        // The lens sample's green set with kr0 = 0 or kr3 = -1.95: the picture folded.
+        {{0, -0.03, 0.004, 0, 0, 0}, "plane 1 is not positive at r = 1.00"},
+        {{1.0, -0.03, 0.004, -1.95, 0, 0}, "plane 1 is not positive at r = 1.00"},
+        {{-0.5, 0.6, 0.4, 0, 0, 0}, "not positive near the centre"},
+        // Positive at both ends, below 0 between them (g(s) = 1 - 4.2 s + 4 s^2, least at s = 0.525).
+        {{1.0, -4.2, 4.0, 0, 0, 0}, "not positive at r = 0.72"},
+        // f(r) / r: 0.02 at the least is taken, a little less shrinks more than 50-fold.
+        {{0.02, 0, 0, 0, 0, 0}, nullptr},
+        {{0.0199, 0, 0, 0, 0, 0}, "shrinks the picture more than 50-fold"},
+        {{0.0372, -0.03, 0.004, 0, 0, 0}, "more than 50-fold at r = 1.00"},
+        {{0, 0.5, 0, 0, 0, 0}, "more than 50-fold"},
+        // f'(1) = 1 + 3 kr1: exactly 0 at kr1 = -1/3 (flat at the corner), below it turns back
+        // (from r = 0.99 on, fastest at the corner).
+        {{1.0, -1.0 / 3.0, 0, 0, 0, 0}, nullptr},
+        {{1.0, -0.34, 0, 0, 0, 0}, "runs back towards the centre at r = 1.00"},
+        // f'(r) = 1 - 4.5 r^2 + 4.5 r^4 dips below 0 inside only (least at r^2 = 0.5).
+        {{1.0, -1.5, 0.9, 0, 0, 0}, "runs back towards the centre at r = 0.71"},
+        // Tangential terms are the source-area rule's to judge.
+        {{1.0, 0, 0, 0, 0.9, 0}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.set[0] << " " << c.set[1] << " " << c.set[2] << " " << c.set[3]);
+        const std::string problem = Warp({kRed, c.set, kRed}).RadialProblem();
+        if (c.problem) {
+            EXPECT_EQ(problem.rfind("WarpRectilinear: the radial mapping of plane 1 ", 0), 0u) << problem;
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        } else {
+            EXPECT_EQ(problem, "");
+        }
+    }
+    EXPECT_EQ(Warp({kGreen}).RadialProblem(), "");
+    EXPECT_NE(Warp({{1.0, -0.6, 0, 0, 0, 0}, kGreen}).RadialProblem().find("plane 0 runs back"), std::string::npos);
+}

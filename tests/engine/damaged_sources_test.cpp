@@ -5,12 +5,14 @@
 #include "fake_engine_ui.h"
 #include "fixtures/samples.h"
 #include "fixtures/temp_file.h"
+#include "fixtures/validator.h"
 
 #include "dng/stream.h"
 #include "dng/tiff_container.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,7 +26,8 @@ namespace fs = std::filesystem;
 constexpr uint16_t kSubIfds = 330, kCfaPattern = 33422, kColorMatrix1 = 50721,
                    kColorMatrix2 = 50722, kAnalogBalance = 50727, kAsShotNeutral = 50728,
                    kBaselineExposure = 50730, kDefaultScale = 50718, kBestQualityScale = 50780,
-                   kOpcodeList3 = 51022, kActiveArea = 50829, kCameraCalibration2 = 50724;
+                   kOpcodeList3 = 51022, kActiveArea = 50829, kCameraCalibration2 = 50724,
+                   kBlackLevel = 50714, kBlackLevelDeltaH = 50715, kBlackLevelDeltaV = 50716, kBaselineNoise = 50731;
 
 // A sample's bytes and its parsed container, to find where tags and directories lie.
 struct Sample {
@@ -76,6 +79,36 @@ struct Sample {
         for (int i = 0; i < 4; ++i)
             bytes.at(at + i) = static_cast<uint8_t>(id >> (8 * (3 - i)));
     }
+    // Coefficient k (kr0..kr3, kt0, kt1) of set `plane` of the WarpRectilinear opcode that opens
+    // OpcodeList3.
+    void PutWarpCoefficient(uint32_t plane, uint32_t k, double value)
+    {
+        const uint64_t at = Tag(kOpcodeList3).dataOffset + 4 + 16 + 4 + 48 * plane + 8 * k;
+        const auto bits = std::bit_cast<uint64_t>(value);
+        for (int i = 0; i < 8; ++i)
+            bytes.at(at + i) = static_cast<uint8_t>(bits >> (8 * (7 - i)));
+    }
+    // Black level deltas (SRATIONAL, numerator over 2) in an image directory: its BlackLevel entry
+    // (a black of 0, the default) becomes the deltas' tag, whose values follow the file's end.
+    void PutBlackDeltasOverBlackLevel(size_t image, uint16_t code, const std::vector<int32_t>& halves)
+    {
+        const uint32_t entry = EntryOf(image, kBlackLevel);
+        const bool little = container.Order() == dng::ByteOrder::kLittle;
+        bytes.resize((bytes.size() + 1) & ~size_t(1));
+        const auto at = static_cast<uint32_t>(bytes.size());
+        bytes.resize(bytes.size() + 8 * halves.size());
+        for (size_t i = 0; i < halves.size(); ++i) {
+            Put32(at + 8 * i, static_cast<uint32_t>(halves[i]));
+            Put32(at + 8 * i + 4, 2);
+        }
+        const uint16_t head[2] = {code, 10};
+        for (int i = 0; i < 2; ++i) {
+            bytes.at(entry + 2 * i + (little ? 0 : 1)) = static_cast<uint8_t>(head[i]);
+            bytes.at(entry + 2 * i + (little ? 1 : 0)) = static_cast<uint8_t>(head[i] >> 8);
+        }
+        Put32(entry + 4, static_cast<uint32_t>(halves.size()));
+        Put32(entry + 8, at);
+    }
     // The high half of the first coefficient (kr0 of the first set) of the WarpRectilinear opcode
     // that opens OpcodeList3 (count, id, version, flags, size, N, then the doubles, all big-endian).
     void PutWarpKr0High(uint32_t high)
@@ -92,6 +125,16 @@ Sample LoadSample(const std::string& name)
     Sample s{{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}, {}};
     s.container.Parse(dng::MemoryStream(s.bytes));
     return s;
+}
+
+// Deltas in halves for the M9 sample's 1334 rows (or 2000 columns): small ones, one set apart.
+std::vector<int32_t> Deltas(size_t at, int32_t halves, size_t count = 1334)
+{
+    std::vector<int32_t> d(count);
+    for (size_t i = 0; i < d.size(); ++i)
+        d[i] = static_cast<int32_t>(i % 7) - 3;
+    d.at(at) = halves;
+    return d;
 }
 
 struct Case {
@@ -144,6 +187,35 @@ const Case kCases[] = {
      "too small to halve", true, engine::kResultDone},
     {"area 3 pixels wide halved for one channel", "sony-a7s-bggr.dng", 2,
      [](Sample& s) { s.PutInteger(kActiveArea, 3, 3); }, "too small to halve", true, engine::kResultDone},
+    // A lens warp that folds the picture through its centre, shrinks it out of a reader's reach or
+    // runs back before the corner (readers refuse the written file: "empty source area", overflow).
+    {"lens warp folded by kr0 = 0", "leica-t-warp.dng", 0, [](Sample& s) { s.PutWarpCoefficient(1, 0, 0.0); },
+     "OpcodeList3: WarpRectilinear: the radial mapping of plane 1 is not positive"},
+    {"lens warp folded by kr3 = -1.95", "leica-t-warp.dng", 4, [](Sample& s) { s.PutWarpCoefficient(1, 3, -1.95); },
+     "OpcodeList3: WarpRectilinear: the radial mapping of plane 1 is not positive", true},
+    {"lens warp running back from r = 0.69", "leica-t-warp.dng", 2,
+     [](Sample& s) { s.PutWarpCoefficient(1, 1, -0.7), s.PutWarpCoefficient(1, 2, 0.0); },
+     "plane 1 runs back towards the centre"},
+    {"lens warp shrinking 100-fold", "leica-t-warp.dng", 3,
+     [](Sample& s) {
+         for (uint32_t k = 0; k < 3; ++k)
+             s.PutWarpCoefficient(0, k, k == 0 ? 0.01 : 0.0);
+     },
+     "plane 0 shrinks the picture more than 50-fold"},
+    // Black levels that readers cannot scale to 16 bits (their linearisation overflows).
+    {"BlackLevelDeltaV entry of -2684357.5", "m9-16bit-rggb.dng", 0,
+     [](Sample& s) { s.PutBlackDeltasOverBlackLevel(1, kBlackLevelDeltaV, Deltas(12, -5368715)); },
+     "BlackLevelDeltaV entry 12 (-2684357.5) is outside what a 16-bit sample can hold"},
+    {"BlackLevelDeltaV entry 511 below the white level", "m9-16bit-rggb.dng", 5,
+     [](Sample& s) { s.PutBlackDeltasOverBlackLevel(1, kBlackLevelDeltaV, Deltas(700, 2 * 15872)); },
+     "WhiteLevel 16383 lies less than 512 above the largest black level (15872", true},
+    // Values readers keep in hundredths in 32 bits.
+    {"BaselineExposure of -2^31", "d800-3000x2000.dng", 1,
+     [](Sample& s) { s.Put32(s.Tag(kBaselineExposure).dataOffset, 0x80000000u), s.Put32(s.Tag(kBaselineExposure).dataOffset + 4, 1); },
+     "BaselineExposure (-2147483648) is larger than readers take"},
+    {"BaselineNoise of 2^32 - 1", "d800-3000x2000.dng", 2,
+     [](Sample& s) { s.Put32(s.Tag(kBaselineNoise).dataOffset, 0xFFFFFFFFu), s.Put32(s.Tag(kBaselineNoise).dataOffset + 4, 1); },
+     "BaselineNoise (4294967295) is larger than readers take"},
     {"raw directory cut short", "d800-3000x2000.dng", 0,
      [](Sample& s) { s.bytes.resize(s.container.Images().at(1).offset + 2 + 12 * 5); }, "past the end"},
     {"raw directory pointed into IFD0", "m9-16bit-rggb.dng", 0,
@@ -187,6 +259,42 @@ TEST(DamagedSources, AreRefusedByNameAndNothingIsWritten)
         EXPECT_TRUE(fixtures::SortedFileNames(out).empty());
     }
     fs::remove_all(out);
+}
+
+// Small black level deltas, and a negative one as far as a 16-bit sample goes, are no damage: the
+// photo converts (rows at full size, columns at half size), the written file carries them, and
+// readers accept it.
+TEST(DamagedSources, SmallBlackLevelDeltasAreNoDamage)
+{
+    if (!fs::exists(fixtures::SamplePath("m9-16bit-rggb.dng")))
+        GTEST_SKIP() << "no samples";
+    const fs::path out = fs::temp_directory_path() / ("velloray-deltas-" + std::to_string(::getpid()));
+    for (bool half : {false, true}) {
+        SCOPED_TRACE(half ? "columns, half size" : "rows, full size");
+        fs::remove_all(out);
+        fs::create_directories(out);
+        Sample s = LoadSample("m9-16bit-rggb.dng");
+        if (half)
+            s.PutBlackDeltasOverBlackLevel(1, kBlackLevelDeltaH, Deltas(40, -2 * 65535, 2000));
+        else
+            s.PutBlackDeltasOverBlackLevel(1, kBlackLevelDeltaV, Deltas(12, -2 * 65535));
+        const fixtures::TempFile source(s.bytes);
+        enginetest::FakeEngineUi ui;
+        ui.autoSave = true;
+        ui.autoSaveFolder = out.string();
+        ui.halfSize = half;
+        engine::DNGConvert convert(ui);
+        EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), 1);
+        ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+        ASSERT_FALSE(convert.fWrittenPath.empty());
+        if (fixtures::ValidatorPath().empty())
+            continue;
+        const fixtures::Validation v = fixtures::Validate(convert.fWrittenPath);
+        EXPECT_TRUE(v.accepted) << v.output;
+    }
+    fs::remove_all(out);
+    if (fixtures::ValidatorPath().empty())
+        GTEST_SKIP() << "no DNG validator beside the samples: the written files were not validated";
 }
 
 } // namespace

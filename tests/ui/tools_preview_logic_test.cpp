@@ -13,14 +13,13 @@ TEST(ToolsCrop, OriginIsEvenThenClampedInsideThePicture)
         int32_t x, y;
     };
     const Case cases[] = {
-        {{183, 122, 7360, 4912, 512, 368, false, 0}, 3404, 2272},  // centre of a full-size photo
-        {{101, 0, 1104, 736, 512, 368, false, 0}, 48, 0},          // 303 - 256 = 47 made even
-        {{365, 243, 1001, 701, 512, 368, false, 0}, 489, 333},     // odd size: ends at the edge
-        {{365, 243, 1001, 701, 256, 184, false, 0}, 745, 517},     // 200%: clamped with its own size
-        {{200, 100, 300, 200, 512, 368, false, 0}, 0, 0},          // picture smaller than the crop
-        {{0, 0, 7360, 4912, 512, 368, false, 1}, 0, 0},            // odd active-area top at row 0
-        {{0, 100, 7360, 4912, 512, 368, false, 1}, 0, 1829},       // odd top: one row up
-        {{0, 100, 7360, 4912, 512, 368, true, 1}, 0, 1830},        // not in 50% mode
+        {{183, 122, 7360, 4912, 512, 368}, 3404, 2272},  // centre of a full-size photo
+        {{0, 0, 7360, 4912, 512, 368}, 0, 0},            // top left
+        {{101, 0, 1104, 736, 512, 368}, 48, 0},          // 303 - 256 = 47 made even
+        {{365, 243, 1001, 701, 512, 368}, 488, 332},     // odd size: even, one short of the edge
+        {{365, 243, 1001, 701, 256, 184}, 488, 332},     // 200%: clamped with the processed block
+        {{200, 100, 300, 200, 512, 368}, 0, 0},          // picture smaller than the crop
+        {{0, 100, 7360, 4912, 512, 368}, 0, 1830},       // even: the rows count from the active area
     };
     for (const Case& c : cases) {
         const ui::ToolsCropOrigin o = ui::ToolsCropOriginOf(c.request);

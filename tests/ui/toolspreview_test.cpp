@@ -151,17 +151,19 @@ TEST_F(ToolsPreview, CropsAtTheEdgesStayInsideThePicture)
 {
     window.SetCropPoint(365, 243); // bottom right of an odd-sized picture
     Open();
-    EXPECT_EQ(window.CropColumn(), 489);
-    EXPECT_EQ(window.CropRow(), 333);
-    EXPECT_EQ(CropAt(511, 367), PictureAt(1000, 700));
+    EXPECT_EQ(window.CropColumn(), 488); // even, as the processed block starts
+    EXPECT_EQ(window.CropRow(), 332);
+    EXPECT_EQ(CropAt(511, 367), PictureAt(999, 699));
     EXPECT_EQ(window.NavigationPicture().Width(), 1001); // one pixel per image pixel
 
     f.btPercentage->click();
     EXPECT_EQ(f.lbPercent->text(), "200%");
     EXPECT_EQ(window.NavigationPicture().Width(), 1001); // the whole picture at 200% too
     EXPECT_EQ(window.CropPicture().Width(), 256);
-    EXPECT_EQ(window.CropColumn(), 745);
-    EXPECT_EQ(CropAt(255, 183), PictureAt(1000, 700));
+    // The top-left of the same 512 x 368 block that the preview run processes.
+    EXPECT_EQ(window.CropColumn(), 488);
+    EXPECT_EQ(window.CropRow(), 332);
+    EXPECT_EQ(CropAt(255, 183), PictureAt(488 + 255, 332 + 183));
     f.btPercentage->click();
     window.hide();
 

@@ -11,30 +11,31 @@ namespace {
 constexpr double kPerColumn = 0.002717391304347826; // 1 / 368
 constexpr double kPerRow = 0.004098360655737705;    // 1 / 244
 
-int32_t Place(int32_t click, double factor, int32_t picture, int32_t crop, bool odd)
+// shown: the size of the part shown, on whose centre the click lies; block: the size processed.
+int32_t Place(int32_t click, double factor, int32_t picture, int32_t shown, int32_t block)
 {
-    double v = click * (picture * factor) - crop / 2;
+    double v = click * (picture * factor) - shown / 2;
     if (v < 0)
         v = 0;
     int32_t o = static_cast<int32_t>(std::trunc(v));
     o += o % 2;
-    if (odd)
-        o -= 1;
-    // Clamped last: inside the picture, and at 0 when the picture is smaller than the crop.
-    return std::max(0, std::min(o, picture - crop));
+    // Clamped last, with the whole processed block: inside the picture at an even origin, and at
+    // 0 when the picture is smaller than the block.
+    int32_t last = picture - block;
+    last -= last & 1;
+    return std::max(0, std::min(o, last));
 }
 
 } // namespace
 
 ToolsCropOrigin ToolsCropOriginOf(const ToolsCropRequest& r)
 {
-    const bool oddTop = !r.halfSize && (r.activeAreaTop % 2) != 0;
-    return {Place(r.clickX, kPerColumn, r.pictureWidth, r.cropWidth, false),
-            Place(r.clickY, kPerRow, r.pictureHeight, r.cropHeight, oddTop)};
+    return {Place(r.clickX, kPerColumn, r.pictureWidth, r.cropWidth, kToolsBlockWidth),
+            Place(r.clickY, kPerRow, r.pictureHeight, r.cropHeight, kToolsBlockHeight)};
 }
 
-ToolsCropCopy ToolsCropIntersection(ToolsCropOrigin origin, int32_t cropWidth, int32_t cropHeight,
-                                    int32_t pictureWidth, int32_t pictureHeight)
+ToolsCropCopy ToolsCropIntersection(ToolsCropOrigin origin, int32_t cropWidth, int32_t cropHeight, int32_t pictureWidth,
+                                    int32_t pictureHeight)
 {
     const int32_t x0 = std::max(origin.x, 0), y0 = std::max(origin.y, 0);
     const int32_t x1 = std::min(origin.x + cropWidth, pictureWidth);
