@@ -24,7 +24,6 @@ public:
     virtual bool DrawNavigationPrecooked(platform::Bitmap& picture, int gammaIndex, int brightness,
                                          int contrast) = 0;
     virtual bool DrawNavigationCooked(platform::Bitmap& picture, int gammaIndex) = 0;
-    virtual int ActiveAreaTop() const = 0;
 
     // The main window's settings.
     virtual bool HalfSizeRun() const = 0; // "No interpolation: resize to 50% of width and height"
@@ -45,7 +44,6 @@ public:
     void RunPreview(platform::Bitmap& crop, const PreviewStrengths& strengths) override;
     bool DrawNavigationPrecooked(platform::Bitmap& picture, int gammaIndex, int brightness, int contrast) override;
     bool DrawNavigationCooked(platform::Bitmap& picture, int gammaIndex) override;
-    int ActiveAreaTop() const override { return fDriver.fActiveAreaTop; }
     bool HalfSizeRun() const override { return fUi.HalfSizeRun(); }
     int MainBrightness() const override { return fUi.Brightness(); }
     int MainContrast() const override { return fUi.Contrast(); }

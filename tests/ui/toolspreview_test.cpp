@@ -34,7 +34,6 @@ public:
     }
     bool DrawNavigationPrecooked(platform::Bitmap& p, int, int, int) override { return Draw(p, platform::PixelFormat::k8Bit); }
     bool DrawNavigationCooked(platform::Bitmap& p, int) override { return Draw(p, platform::PixelFormat::k24Bit); }
-    int ActiveAreaTop() const override { return activeTop; }
     bool HalfSizeRun() const override { return false; }
     int MainBrightness() const override { return brightness; }
     int MainContrast() const override { return contrast; }
@@ -55,7 +54,7 @@ public:
     bool mark = false; // a run leaves its trace in the crop's first row
     ui::PreviewStrengths last;
     std::function<void()> duringRun;
-    int width = 1001, height = 701, activeTop = 0, brightness = 0, contrast = 0;
+    int width = 1001, height = 701, brightness = 0, contrast = 0;
 };
 
 class ToolsPreview : public ::testing::Test {
@@ -170,7 +169,6 @@ TEST_F(ToolsPreview, CropsAtTheEdgesStayInsideThePicture)
     // A picture smaller than the crop: copied where it lies, the rest left black.
     engine.width = 301;
     engine.height = 199;
-    engine.activeTop = 1;
     window.ResetPreviewImages();
     Open();
     QTest::mouseClick(f.imgPreview, Qt::LeftButton, {}, QPoint(0, 0));
