@@ -110,4 +110,9 @@ private:
 // kErrorBadFormat, as does an opcode that is not a WarpRectilinear one. Version and flags are kept.
 Opcode RewriteForOnePlane(const Opcode& opcode);
 
+// The same rule for the other lens warps, WarpFisheye and WarpRectilinear2 (and WarpRectilinear):
+// their coefficient sets are copied as stored, the others dropped, and N set to 1. Throws
+// kErrorBadFormat for another opcode, another set count or parameters whose size does not fit.
+Opcode RewriteWarpForOnePlane(const Opcode& opcode);
+
 } // namespace dng

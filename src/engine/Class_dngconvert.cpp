@@ -595,16 +595,17 @@ void DNGConvert::PrepareOutputMetadata()
     if (fCameraCode == 3 && fUi.LeicaTNoCorrection()) {
         fNegative->GetOpcodeList(2).Clear();
     } else if (!lens.IsEmpty()) {
-        // Lens corrections of one plane: a three-plane WarpRectilinear keeps one coefficient set;
-        // opcodes that cannot describe one plane are dropped.
+        // Lens corrections of one plane: a three-plane lens warp keeps one coefficient set;
+        // warps that cannot describe one plane are dropped.
         std::vector<dng::Opcode> kept;
         for (const dng::Opcode& op : lens.Opcodes()) {
-            if (op.id != dng::kOpcodeWarpRectilinear) {
+            if (op.id != dng::kOpcodeWarpRectilinear && op.id != dng::kOpcodeWarpFisheye &&
+                op.id != dng::kOpcodeWarpRectilinear2) {
                 kept.push_back(op);
                 continue;
             }
             try {
-                kept.push_back(dng::RewriteForOnePlane(op));
+                kept.push_back(dng::RewriteWarpForOnePlane(op));
             } catch (const dng::Error&) {
             }
         }

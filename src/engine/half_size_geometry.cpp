@@ -64,7 +64,7 @@ void HalveActiveAreaAndCrop(dng::Negative& negative, int32_t halfWidth, int32_t 
     negative.SetDefaultCropSize(sizeH, sizeV);
 }
 
-void HalveMaskedAreasAndDeltas(dng::Negative& negative, dng::Info& info)
+void HalveMaskedAreasAndDeltas(dng::Negative& negative, dng::Info& info, bool activeAreaHalved)
 {
     dng::LinearizationInfo* lin = negative.GetLinearizationInfo();
     if (lin)
@@ -73,18 +73,25 @@ void HalveMaskedAreasAndDeltas(dng::Negative& negative, dng::Info& info)
     if (info.MainIndex() < 0 || size_t(info.MainIndex()) >= info.Ifds().size())
         return;
     dng::IfdInfo& raw = info.MutableMainIfd();
-    if (!raw.blackLevelDeltaH.empty()) {
-        const size_t count = raw.blackLevelDeltaH.size() >> 1;
-        raw.blackLevelDeltaH = EvenIndexValues(raw.blackLevelDeltaH, count);
-        if (lin)
-            lin->fBlackDeltaH = EvenIndexValues(lin->fBlackDeltaH, count);
-    }
-    if (!raw.blackLevelDeltaV.empty()) {
-        const size_t count = raw.blackLevelDeltaV.size() >> 1;
-        raw.blackLevelDeltaV = EvenIndexValues(raw.blackLevelDeltaV, count);
-        if (lin)
-            lin->fBlackDeltaV = EvenIndexValues(lin->fBlackDeltaV, count);
-    }
+    // One delta per row (column) of the halved active area. That area is cut back to an even size
+    // and reaches the halved image's edge, so it can hold one delta fewer than half of them (an
+    // odd half), or more (rows that lay below or right of the active area, which had none: 0).
+    const auto deltaCount = [&](size_t stored, int32_t extent) {
+        return activeAreaHalved && lin ? size_t(std::max(extent, 0)) : stored >> 1;
+    };
+    const auto halve = [&](std::vector<dng::SRational>& stored, std::vector<double>* linear, int32_t extent) {
+        if (stored.empty())
+            return;
+        const size_t count = deltaCount(stored.size(), extent);
+        stored = EvenIndexValues(stored, count);
+        stored.resize(count, dng::SRational(0, 1));
+        if (linear) {
+            *linear = EvenIndexValues(*linear, count);
+            linear->resize(count, 0.0);
+        }
+    };
+    halve(raw.blackLevelDeltaH, lin ? &lin->fBlackDeltaH : nullptr, lin ? lin->fActiveArea.W() : 0);
+    halve(raw.blackLevelDeltaV, lin ? &lin->fBlackDeltaV : nullptr, lin ? lin->fActiveArea.H() : 0);
 }
 
 } // namespace engine

@@ -29,8 +29,9 @@ void HalveActiveAreaAndCrop(dng::Negative& negative, int32_t halfWidth, int32_t 
                             CropWidthHalving cropWidth);
 
 // Every masked rectangle halved (each side divided by 2), so that none lies outside the half-size
-// image. Black-level deltas: half as many, the values of every second column (row), in the main
-// IFD of `info` and in the negative's linearization info alike, so that counts and values agree.
-void HalveMaskedAreasAndDeltas(dng::Negative& negative, dng::Info& info);
+// image. Black-level deltas: the values of every second column (row), in the main IFD of `info`
+// and in the negative's linearization info alike, so that counts and values agree; one per column
+// (row) of the active area when it was halved, else half as many.
+void HalveMaskedAreasAndDeltas(dng::Negative& negative, dng::Info& info, bool activeAreaHalved);
 
 } // namespace engine

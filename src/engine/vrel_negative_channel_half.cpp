@@ -37,7 +37,7 @@ void VrelNegative::ExtractRawChannelHalf(dng::Host& host, dng::Info& info, bool 
     // Unlike the regular half-size pass, the active area and the default crop are halved whatever
     // the width, and the crop width is truncated like the other three crop values.
     HalveActiveAreaAndCrop(*this, hw, hh, CropWidthHalving::kTruncate);
-    HalveMaskedAreasAndDeltas(*this, info);
+    HalveMaskedAreasAndDeltas(*this, info, true);
 
     ResetBar(progress, h);
 

@@ -414,7 +414,7 @@ void VrelNegative::ExtractRegularHalf(dng::Host& host, dng::Info& info, Progress
 
     if (fullFrame)
         HalveActiveAreaAndCrop(*this, hw, hh, CropWidthHalving::kRound);
-    HalveMaskedAreasAndDeltas(*this, info);
+    HalveMaskedAreasAndDeltas(*this, info, fullFrame);
 
     ResetBar(progress, h);
     SetStatus(progress, "Processing regular result...");

@@ -3,6 +3,7 @@
 #include "dng/host.h"
 #include "dng/warp_rectilinear.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -100,6 +101,28 @@ TEST(WarpRectilinear, OnePlaneRewriteKeepsTheGreenSetOfThreeOrTheOnlySet)
     EXPECT_EQ(dng::RewriteForOnePlane(op({red})).params, Params({red}, 0.4, 0.6));
     for (size_t n : {2, 4}) // neither of two or four sets stands for the whole image
         EXPECT_THROW(dng::RewriteForOnePlane(op(std::vector(n, kIdentity))), dng::Error) << n;
+
+    // The other warps by the same rule, from their stored bytes: WarpFisheye (4 doubles a set,
+    // then the centre). One set is kept as it is; two sets, a size that does not add up and an
+    // opcode that is no warp are refused.
+    const auto fisheye = [](uint32_t sets, size_t size) {
+        std::vector<uint8_t> p(size, 0);
+        p[3] = uint8_t(sets);
+        for (size_t i = 4; i < size; ++i)
+            p[i] = uint8_t(i);
+        return dng::Opcode{dng::kOpcodeWarpFisheye, 0x01030000, 0, p};
+    };
+    const dng::Opcode three = fisheye(3, 4 + 96 + 16);
+    const dng::Opcode reduced = dng::RewriteWarpForOnePlane(three);
+    ASSERT_EQ(reduced.params.size(), 4u + 32 + 16);
+    EXPECT_EQ(reduced.params[3], 1);
+    EXPECT_TRUE(std::equal(reduced.params.begin() + 4, reduced.params.begin() + 36, three.params.begin() + 36));
+    EXPECT_TRUE(std::equal(reduced.params.begin() + 36, reduced.params.end(), three.params.begin() + 100));
+    EXPECT_EQ(dng::RewriteWarpForOnePlane(fisheye(1, 52)).params, fisheye(1, 52).params);
+    EXPECT_THROW(dng::RewriteWarpForOnePlane(fisheye(2, 4 + 64 + 16)), dng::Error);
+    EXPECT_THROW(dng::RewriteWarpForOnePlane(fisheye(3, 4 + 96 + 15)), dng::Error);
+    EXPECT_THROW(dng::RewriteWarpForOnePlane(dng::Opcode{dng::kOpcodeFixVignetteRadial, 0, 0, {}}), dng::Error);
+    EXPECT_EQ(dng::RewriteWarpForOnePlane(op({red, green, blue})).params, one.params);
 }
 
 } // namespace

@@ -5,16 +5,19 @@
 #include "fixtures/temp_file.h"
 #include "fixtures/dng_fixture.h"
 #include "fixtures/samples.h"
+#include "fixtures/validator.h"
 
 #include "dng/error.h"
 #include "dng/host.h"
 #include "dng/info.h"
 #include "dng/negative.h"
 #include "dng/stream.h"
+#include "dng/tiff_container.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -466,6 +469,89 @@ TEST_F(Conversion, SideRunsLeaveTheResultToSaveAndShow)
             convert.ShowCookedPreview(c, 0);
             EXPECT_TRUE(SameBitmap(p, precooked));
             EXPECT_TRUE(SameBitmap(c, cooked));
+        }
+    }
+}
+
+// A copy of a sample whose OpcodeList3 is replaced by one lens warp of the given kind with three
+// coefficient sets (set s scales its radius by 1 + s / 1000): the new list follows the file's end.
+std::vector<uint8_t> WithThreeSetWarp(const std::string& sample, uint32_t id)
+{
+    std::ifstream in(fixtures::SamplePath(sample), std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<uint8_t> list;
+    const auto put32 = [&](uint32_t v) {
+        for (int i = 3; i >= 0; --i)
+            list.push_back(uint8_t(v >> (8 * i)));
+    };
+    const auto putDouble = [&](double v) {
+        const auto bits = std::bit_cast<uint64_t>(v);
+        for (int i = 7; i >= 0; --i)
+            list.push_back(uint8_t(bits >> (8 * i)));
+    };
+    const size_t doubles = id == dng::kOpcodeWarpFisheye ? 4 : 19; // a set's coefficients
+    put32(1);
+    put32(id);
+    put32(id == dng::kOpcodeWarpFisheye ? 0x01030000 : 0x01060000);
+    put32(0);
+    put32(uint32_t(4 + 3 * 8 * doubles + 16 + (id == dng::kOpcodeWarpFisheye ? 0 : 4)));
+    put32(3);
+    for (int set = 0; set < 3; ++set)
+        for (size_t k = 0; k < doubles; ++k)
+            putDouble(k == 0 ? 1.0 + set / 1000.0 : k == 18 ? 1.0 : 0.0); // WarpRectilinear2: radii 0 to 1
+    putDouble(0.5);
+    putDouble(0.5);
+    if (id != dng::kOpcodeWarpFisheye)
+        put32(0);
+
+    dng::TiffContainer container;
+    container.Parse(dng::MemoryStream(bytes));
+    const bool little = container.Order() == dng::ByteOrder::kLittle;
+    const auto get16 = [&](size_t at) { return little ? bytes[at] | bytes[at + 1] << 8 : bytes[at] << 8 | bytes[at + 1]; };
+    const auto set32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + size_t(i)] = uint8_t(v >> (little ? 8 * i : 8 * (3 - i)));
+    };
+    bytes.resize((bytes.size() + 1) & ~size_t(1));
+    const auto at = uint32_t(bytes.size());
+    bytes.insert(bytes.end(), list.begin(), list.end());
+    for (const dng::TiffDirectory& dir : container.Images())
+        for (int i = 0, n = get16(dir.offset); i < n; ++i) {
+            const size_t entry = dir.offset + 2 + 12 * size_t(i);
+            if (get16(entry) == 51022) { // OpcodeList3
+                set32(entry + 4, uint32_t(list.size()));
+                set32(entry + 8, at);
+                return bytes;
+            }
+        }
+    throw std::runtime_error(sample + " has no OpcodeList3");
+}
+
+// Lens warps of the other kinds, with a set per colour plane, keep the middle (green) set in the
+// written one-plane file, as WarpRectilinear does: the file is written, and readers take it.
+TEST_F(Conversion, OtherLensWarpsKeepTheGreenSetInTheOnePlaneFile)
+{
+    for (const uint32_t id : {uint32_t(dng::kOpcodeWarpFisheye), uint32_t(dng::kOpcodeWarpRectilinear2)}) {
+        SCOPED_TRACE(id);
+        const std::string src = Source(WithThreeSetWarp("leica-t-warp.dng", id), "warp.dng");
+        engine::DNGConvert convert(ui);
+        ASSERT_EQ(convert.OpenAndIdentify(src, "warp.dng"), 1);
+        ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+        ASSERT_FALSE(convert.fWrittenPath.empty());
+        const auto r = Read(convert.fWrittenPath);
+        const auto& opcodes = r->negative->GetOpcodeList(2).Opcodes();
+        ASSERT_EQ(opcodes.size(), 1u);
+        EXPECT_EQ(opcodes[0].id, id);
+        const std::vector<uint8_t>& p = opcodes[0].params;
+        ASSERT_EQ(p.size(), id == dng::kOpcodeWarpFisheye ? 4u + 32 + 16 : 4u + 152 + 20);
+        EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 1}));
+        EXPECT_EQ(std::bit_cast<double>(uint64_t(p[4]) << 56 | uint64_t(p[5]) << 48 | uint64_t(p[6]) << 40 |
+                                        uint64_t(p[7]) << 32 | uint64_t(p[8]) << 24 | uint64_t(p[9]) << 16 |
+                                        uint64_t(p[10]) << 8 | p[11]),
+                  1.001);
+        if (!fixtures::ValidatorPath().empty()) {
+            const fixtures::Validation v = fixtures::Validate(convert.fWrittenPath);
+            EXPECT_TRUE(v.accepted) << v.output;
         }
     }
 }

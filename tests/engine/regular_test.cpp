@@ -298,12 +298,14 @@ TEST(RegularHalf, TakesTheG1PhotositeOfEveryBlockAndHalvesTheGeometry)
         Mosaic mosaic;
         int32_t row, col; // G1 within the 2 x 2 block
     } layouts[] = {{Mosaic::kRGGB, 0, 1}, {Mosaic::kBGGR, 1, 0}, {Mosaic::kGRBG, 0, 0}, {Mosaic::kGBRG, 1, 1}};
-    // Column and row deltas alike: half the count, the values of every second column / row.
+    // Column and row deltas alike: the values of every second column / row, one per column / row
+    // of the halved active area (693 rows halve to 692, the active area being cut to an even
+    // height).
     std::vector<dng::SRational> deltaH, deltaV;
     std::vector<double> realH, realV;
     for (int32_t i = 0; i < 1041; ++i)
         deltaH.emplace_back(2 * i, 1), realH.push_back(2.0 * i);
-    for (int32_t i = 0; i < 693; ++i)
+    for (int32_t i = 0; i < 692; ++i)
         deltaV.emplace_back(-2 * i, 2), realV.push_back(-1.0 * i);
     for (const auto& l : layouts) {
         SCOPED_TRACE(int(l.mosaic));
