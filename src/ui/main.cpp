@@ -639,9 +639,12 @@ bool TFMain::ProcessSelection()
                 result = true;
                 if (fConvert.fAutoSaveFolderProblem) {
                     // The user has been told that the folder is gone: the other photos would be
-                    // converted only to be lost. This photo's result stays, to be saved by hand.
+                    // converted only to be lost. This photo's result stays, shown (a batch shows
+                    // none while it runs) and to be saved by hand.
                     fUi->lbPhoto->hide();
                     fUi->lbBatchProcessing->hide();
+                    if (fBatchRunning && fConvert.fResultReady)
+                        DrawResultPreview();
                     fBatchRunning = false;
                     return fConvert.fResultReady;
                 }
@@ -934,6 +937,12 @@ void TFMain::cbGammaChange()
     fGammaIndex = fUi->cbGamma->currentIndex();
     if (fRunActive || !HasResultPreview())
         return;
+    DrawResultPreview();
+    DrawPreview();
+}
+
+void TFMain::DrawResultPreview()
+{
     if (fPrecooked) {
         // The clipping marks stay while the clipping button is down.
         fConvert.ShowPrecookedPreviewClipping(fPreviewBitmap, static_cast<uint16_t>(fGammaIndex), fBrightness,
@@ -943,7 +952,6 @@ void TFMain::cbGammaChange()
         fConvert.ShowCookedPreview(fPreviewBitmap, static_cast<uint16_t>(fGammaIndex));
     }
     RefreshResultPreview();
-    DrawPreview();
 }
 
 void TFMain::tbBrightnessChange()

@@ -189,6 +189,8 @@ private:
     void imgPreviewMouseUp(QPoint position, Qt::MouseButton button);
     void SetCropPoint(QPoint position);
     void DrawPreview();
+    // The result preview drawn afresh from the result, precooked or cooked as chosen.
+    void DrawResultPreview();
     bool HasResultPreview() const { return !fPreviewBitmap.IsEmpty(); }
 
     std::unique_ptr<Ui::TFMain> fUi;
