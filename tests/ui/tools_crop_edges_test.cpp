@@ -5,6 +5,7 @@
 
 #include "ui/logic/tools_crop.h"
 #include "ui/toolspreview.h"
+#include "tools_window_seam.h"
 #include "ui_toolspreview.h"
 
 #include "engine/fake_engine_ui.h"
@@ -75,23 +76,7 @@ void SendButton(QWidget* widget, QEvent::Type type, QPoint at)
     QApplication::sendEvent(widget, &e);
 }
 
-// The engine's window seam answered by the tools preview for its own values, as the main window does.
-class WindowSeam : public enginetest::FakeEngineUi {
-public:
-    ui::TFToolsPreview* window = nullptr;
-    int NoiseSliderPosition(engine::NoiseSlider s) const override { return window->NoiseSliderPosition(s); }
-    int ToolsCropColumn() const override { return window->CropColumn(); }
-    int ToolsCropRow() const override { return window->CropRow(); }
-    int ToolsZoomPercent() const override { return window->ZoomPercent(); }
-    int ToolsGammaIndex() const override { return window->GammaIndex(); }
-    bool ToolsPreviewPrecooked() const override { return window->Precooked(); }
-    engine::DeblurSettings DeblurValues() const override { return window->DeblurValues(); }
-    engine::MotionBlurGrid& BlurKernel() override { return window->BlurKernel(); }
-    void SetDeblurSliderMaxima(int masking, int localization) override
-    {
-        window->SetDeblurSliderMaxima(masking, localization);
-    }
-};
+using WindowSeam = uitest::ToolsWindowSeam;
 
 // A pressed point of the navigation picture shows a crop; its release runs the preview. The run
 // must process the block that starts where the crop shown starts: the staged raw crop lies at the

@@ -3,6 +3,7 @@
 // editor's mouse and wheel; and one run over the real driver.
 #include "ui/class_motionblurpanel.h"
 #include "ui/toolspreview.h"
+#include "tools_window_seam.h"
 #include "ui_toolspreview.h"
 
 #include "engine/fake_engine_ui.h"
@@ -270,23 +271,7 @@ TEST(MotionBlurPanel, MouseAndWheelMapToCells)
 
 namespace {
 
-// The engine's window seam answered by the tools preview for its own values, as the main window does.
-class WindowSeam : public enginetest::FakeEngineUi {
-public:
-    ui::TFToolsPreview* window = nullptr;
-    int NoiseSliderPosition(engine::NoiseSlider s) const override { return window->NoiseSliderPosition(s); }
-    int ToolsCropColumn() const override { return window->CropColumn(); }
-    int ToolsCropRow() const override { return window->CropRow(); }
-    int ToolsZoomPercent() const override { return window->ZoomPercent(); }
-    int ToolsGammaIndex() const override { return window->GammaIndex(); }
-    bool ToolsPreviewPrecooked() const override { return window->Precooked(); }
-    engine::DeblurSettings DeblurValues() const override { return window->DeblurValues(); }
-    engine::MotionBlurGrid& BlurKernel() override { return window->BlurKernel(); }
-    void SetDeblurSliderMaxima(int masking, int localization) override
-    {
-        window->SetDeblurSliderMaxima(masking, localization);
-    }
-};
+using WindowSeam = uitest::ToolsWindowSeam;
 
 // Over the real driver: the crop is the preview run's, the navigation picture stays the kept
 // result's after runs, and after "apply" a conversion gives what one with the same settings
