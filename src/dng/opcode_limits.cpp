@@ -79,6 +79,31 @@ std::string SetCountProblem(const char* opcode, uint32_t sets, uint32_t planes)
                              (planes == 1 ? " plane" : " planes"));
 }
 
+// A colour image's warp goes into the one-plane file made from it with one coefficient set
+// (RewriteForOnePlane), where readers judge it on that file's image: the same size, or half of it
+// (each side halved, a pixel more or less as the active area's edges fall) for a half-size
+// conversion. Readers accept the colour file on the sets joined, so a set they would refuse
+// alone, or the smaller image, must stop the source before anything is written.
+std::string OnePlaneProblem(const Opcode& op, int32_t width, int32_t height, double pixelAspect)
+{
+    const WarpRectilinear one = WarpRectilinear::Parse(RewriteForOnePlane(op));
+    if (std::string back = one.RunsBackProblem(width, height, pixelAspect); !back.empty())
+        return back + " in the one-plane file";
+    for (int32_t dh = -1; dh <= 1; ++dh) {
+        for (int32_t dw = -1; dw <= 1; ++dw) {
+            const int32_t w = width / 2 + dw, h = height / 2 + dh;
+            if (w < 1 || h < 1)
+                continue;
+            std::string half = one.SourceAreaProblem(w, h, pixelAspect);
+            if (half.empty())
+                half = one.RunsBackProblem(w, h, pixelAspect);
+            if (!half.empty())
+                return half + " in the half-size file of " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
+        }
+    }
+    return {};
+}
+
 std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t height, uint32_t planes,
                                    double pixelAspect)
 {
@@ -90,7 +115,13 @@ std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t heig
             return "WarpRectilinear: the optical centre lies outside the image";
         if (std::string radial = warp.RadialProblem(); !radial.empty())
             return radial;
-        return warp.SourceAreaProblem(width, height, pixelAspect);
+        if (std::string area = warp.SourceAreaProblem(width, height, pixelAspect); !area.empty())
+            return area;
+        if (std::string back = warp.RunsBackProblem(width, height, pixelAspect); !back.empty())
+            return back;
+        if (planes > 1 && (warp.Planes() == 1 || warp.Planes() == 3))
+            return OnePlaneProblem(op, width, height, pixelAspect);
+        return {};
     } catch (const Error& e) {
         return e.what();
     }

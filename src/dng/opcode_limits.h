@@ -17,7 +17,8 @@ namespace dng {
 // `planes` planes whose pixels are pixelAspect times as wide as high; empty when it would not. An
 // opcode that no DNG version defines may be skipped only when it is marked optional: a reader
 // refuses a file that asks it to run one it cannot. A lens warp has one coefficient set for all
-// planes or one for each.
+// planes or one for each. A WarpRectilinear on a colour image must also hold in the one-plane
+// file made from it, at the image's size and at half of it.
 std::string OpcodeProblem(const Opcode& opcode, int32_t width, int32_t height, uint32_t planes, double pixelAspect);
 
 // The same for a whole stored list (the bytes of an OpcodeList tag), named `name` in the answer.

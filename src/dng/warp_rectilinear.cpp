@@ -220,6 +220,12 @@ std::vector<uint8_t> WarpRectilinear::Params() const
 WarpRectilinear::Point WarpRectilinear::SourcePoint(uint32_t set, int32_t width, int32_t height, double pixelAspect,
                                                     int32_t x, int32_t y) const
 {
+    return MapPoint(set, width, height, pixelAspect, static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5);
+}
+
+WarpRectilinear::Point WarpRectilinear::MapPoint(uint32_t set, int32_t width, int32_t height, double pixelAspect,
+                                                 double px, double py) const
+{
     const Coefficients& c = fPlanes[std::min<size_t>(set, fPlanes.size() - 1)];
     const double w = static_cast<double>(width);
     // The height in pixel widths.
@@ -230,8 +236,8 @@ WarpRectilinear::Point WarpRectilinear::SourcePoint(uint32_t set, int32_t width,
     const double farY = std::max(cy, h - cy);
     const double m = std::sqrt(farX * farX + farY * farY);
 
-    const double dx = (static_cast<double>(x) + 0.5 - cx) / m;
-    const double dy = ((static_cast<double>(y) + 0.5) / pixelAspect - cy) / m;
+    const double dx = (px - cx) / m;
+    const double dy = (py / pixelAspect - cy) / m;
     const double r2 = std::min(dx * dx + dy * dy, 1.0);
     const double f = c.kr[0] + r2 * (c.kr[1] + r2 * (c.kr[2] + r2 * c.kr[3]));
     const double tx = c.kt[0] * 2.0 * dx * dy + c.kt[1] * (r2 + 2.0 * dx * dx);
@@ -309,11 +315,58 @@ std::string WarpRectilinear::RadialProblem() const
         if (k[0] < kMinRadialRatio || inside.value < kMinRadialRatio)
             return plane + " shrinks the picture more than " + std::to_string(std::lround(1.0 / kMinRadialRatio)) +
                    "-fold at r = " + Radius(k[0] < inside.value ? 0.0 : inside.s);
+    }
+    return {};
+}
+
+std::string WarpRectilinear::SlopeProblem() const
+{
+    for (uint32_t set = 0; set < Planes(); ++set) {
+        const std::array<double, 4>& k = fPlanes[set].kr;
         // f'(r) = kr0 + 3 kr1 r^2 + 5 kr2 r^4 + 7 kr3 r^6, over [0, 1].
         const Lowest slope = LowestOnUnit(Cubic{k[0], 3.0 * k[1], 5.0 * k[2], 7.0 * k[3]}, true);
         if (slope.value < 0.0)
-            return plane + " runs back towards the centre at r = " + Radius(slope.s) +
+            return "WarpRectilinear: the radial mapping of plane " + std::to_string(set) +
+                   " runs back towards the centre at r = " + Radius(slope.s) +
                    " (the picture folds over itself before its corner)";
+    }
+    return {};
+}
+
+std::string WarpRectilinear::RunsBackProblem(int32_t width, int32_t height, double pixelAspect) const
+{
+    if (width < 1 || height < 1 || !(std::isfinite(pixelAspect) && pixelAspect > 0.0))
+        return "WarpRectilinear: no image to warp";
+    if (pixelAspect != 1.0)
+        return SlopeProblem();
+    const int32_t across = (width + kReaderTile - 1) / kReaderTile;
+    const int32_t down = (height + kReaderTile - 1) / kReaderTile;
+    const int32_t tileW = (width + across - 1) / across;
+    const int32_t tileH = (height + down - 1) / down;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    for (int32_t top = 0; top < height; top += tileH) {
+        const int32_t bottom = std::min(top + tileH, height) - 1;
+        for (int32_t left = 0; left < width; left += tileW) {
+            const int32_t right = std::min(left + tileW, width) - 1;
+            double x0 = kInf, x1 = -kInf, y0 = kInf, y1 = -kInf;
+            for (uint32_t set = 0; set < Planes(); ++set) {
+                for (int32_t y = top; y <= bottom; ++y) {
+                    x0 = std::min(x0, MapPoint(set, width, height, 1.0, left, y).x);
+                    x1 = std::max(x1, MapPoint(set, width, height, 1.0, right, y).x);
+                }
+                for (int32_t x = left; x <= right; ++x) {
+                    y0 = std::min(y0, MapPoint(set, width, height, 1.0, x, top).y);
+                    y1 = std::max(y1, MapPoint(set, width, height, 1.0, x, bottom).y);
+                }
+            }
+            // Whole pixels, rounded outward; a millionth of a pixel towards refusal keeps the
+            // answer on the readers' side where their arithmetic rounds differently.
+            constexpr double kMargin = 1e-6;
+            if (std::floor(x0 + kMargin) > std::ceil(x1 - kMargin) || std::floor(y0 + kMargin) > std::ceil(y1 - kMargin))
+                return "WarpRectilinear: the mapping runs back towards the centre across the tile of output pixels at (" +
+                       std::to_string(left) + ", " + std::to_string(top) +
+                       "), which leaves it no source area (the picture folds over itself before its corner)";
+        }
     }
     return {};
 }

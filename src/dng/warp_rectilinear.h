@@ -73,23 +73,36 @@ public:
     static constexpr int32_t kReaderTile = 256;
     // Why a coefficient set's radial mapping f(r) = r (kr0 + kr1 r^2 + kr2 r^4 + kr3 r^6), over the
     // radii 0 < r <= 1 that the image covers, is no lens correction a reader can apply, or empty.
-    // Each set must map outward, away from the centre, all the way to the corner:
+    // Each set must map outward, away from the centre:
     //  - f(r) > 0: a mapping that is not positive folds the picture through its centre;
     //  - f(r) / r at least kMinRadialRatio: readers size a tile's source area by the inverse of
-    //    that ratio and overflow where a mapping shrinks the picture about 100-fold;
-    //  - f'(r) >= 0: a mapping that turns back folds the picture over itself before the corner.
-    // The answer names the plane and the radius where the mapping is least positive, shrinks most
-    // or runs back fastest.
-    //    Readers refuse such a warp or not depending on the image size, the tiles and the centre
-    //    (a turn at r = 0.75 is refused at 2400 x 1600 pixels, accepted at half that size); no
-    //    lens correction turns back, so every one is refused, whatever the size.
-    // The check is exact and needs no image: with s = r^2 both f(r) / r and f'(r) are cubics in s,
-    // whose smallest value on [0, 1] lies at an end or where their derivative (a quadratic) is 0.
+    //    that ratio and overflow where a mapping shrinks the picture about 100-fold.
+    // The answer names the plane and the radius where the mapping is least positive or shrinks
+    // most. A mapping that turns back before the corner is judged on the image it runs on
+    // (RunsBackProblem). The check is exact and needs no image: with s = r^2, f(r) / r is a cubic
+    // in s, whose smallest value on [0, 1] lies at an end or where its derivative is 0.
     static constexpr double kMinRadialRatio = 0.02;
     std::string RadialProblem() const;
     static constexpr int32_t kMinSide = 8;
     static constexpr double kKernelReach = 2.0;
     std::string SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const;
+
+    // Why a reader would find a tile of this image with an empty source area because the warp
+    // turns back on itself inside it (a radial mapping with f'(r) < 0, or strong tangential
+    // terms), or empty. Readers split the
+    // image into tiles of equal size, ceil(width / kReaderTile) across and ceil(height /
+    // kReaderTile) down (the last ones cut at the image's edge), and take a tile's source area
+    // from where its edge pixels read, pixel (x, y) at the point (x, y): the left bound is the
+    // lowest x' of its left column, the right bound the highest x' of its right column, the top
+    // and bottom likewise from its top and bottom rows, rounded outward to whole pixels and
+    // joined over the coefficient sets. A tile whose left bound lies right of its right bound (or
+    // top below bottom) has none: where the mapping turns back across a tile, its outer column
+    // reads nearer the centre than its inner one. Whether that happens depends on the image's
+    // size and centre, not on the coefficients alone (f = r - k r^3 centred on 2400 x 1600
+    // pixels is refused from k = 0.6044, on 1200 x 800 from k = 0.8090), so every edge pixel of
+    // every tile is mapped. With pixels that are not square, where readers draw the line
+    // slightly elsewhere, any coefficient set that runs back before the corner is refused.
+    std::string RunsBackProblem(int32_t width, int32_t height, double pixelAspect) const;
 
     // Corrects the image in place: each output pixel is sampled with the Catmull-Rom bicubic at its
     // source point (edge pixels repeat beyond the image), rounded and clamped. Plane i uses
@@ -98,6 +111,13 @@ public:
     void Apply(Host& host, Image& image, double pixelAspect = 1.0) const;
 
 private:
+    // Where the continuous position (px, py) of an image of the given size reads from, for
+    // coefficient set `set` (the model of SourcePoint).
+    Point MapPoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, double px, double py) const;
+    // Whether some coefficient set's radial mapping runs back (f'(r) < 0) on [0, 1]; the first such
+    // plane's problem, or empty.
+    std::string SlopeProblem() const;
+
     std::vector<Coefficients> fPlanes;
     double fCX;
     double fCY;

@@ -141,4 +141,51 @@ TEST(OpcodeLimits, ParametersOfEachKnownOpcode)
               0u);
 }
 
+// A WarpRectilinear that turns back is judged as readers judge the colour image (its sets joined)
+// and as they judge the one-plane file made from it (the middle set alone, at the image's size
+// and at half of it). The k of f = r - k r^3 on both sides of the validator's line at 2400 x 1600
+// (0.6042585 accepted, 0.6042595 refused); at half that size the line lies at 0.8089.
+TEST(OpcodeLimits, WarpThatTurnsBackOnTheColourImageAndTheOnePlaneFile)
+{
+    using namespace dng;
+    const auto sets = [](double k0, double k1, double k2) {
+        Bytes p = Bytes().L({3});
+        for (double k : {k0, k1, k2})
+            p.D({1.0, -k, 0, 0, 0, 0});
+        return p.D({0.5, 0.5});
+    };
+    const struct {
+        const char* name;
+        Bytes params;
+        int32_t width, height;
+        uint32_t planes;
+        const char* problem; // a part of the answer, or null for none
+    } cases[] = {
+        {"every set just accepted", sets(0.6042585, 0.6042585, 0.6042585), 2400, 1600, 3, nullptr},
+        {"every set just refused", sets(0.6042595, 0.6042595, 0.6042595), 2400, 1600, 3, "across the tile"},
+        {"at half the size", sets(0.8, 0.8, 0.8), 1200, 800, 3, nullptr},
+        {"one plane file of the half", sets(0.8, 0.8, 0.8), 1200, 800, 1, nullptr},
+        // Readers take the colour image with the red set turning back; the file keeps green.
+        {"red set turning back", sets(0.7, 0.03, 0.03), 2400, 1600, 3, nullptr},
+        {"green set turning back", sets(0.03, 0.7, 0.03), 2400, 1600, 3, "across the tile"},
+        {"green set turning back, named", sets(0.03, 0.7, 0.03), 2400, 1600, 3, "in the one-plane file"},
+        // The half-size file of a 17-pixel image can be 7 pixels a side (an active area from pixel
+        // 2 to 19 halves to 1 to 8), too small for readers to correct.
+        {"image of 18 pixels a side", sets(0.03, 0.03, 0.03), 18, 18, 3, nullptr},
+        {"image of 17 pixels a side", sets(0.03, 0.03, 0.03), 17, 17, 3, "too small to correct"},
+        {"image of 17 pixels a side, in the half", sets(0.03, 0.03, 0.03), 17, 17, 3, "in the half-size file of 7 x 7"},
+        {"one-plane image of 17 pixels a side", Bytes().L({1}).D({1.0, -0.03, 0, 0, 0, 0, 0.5, 0.5}), 17, 17, 1,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string problem = OpcodeProblem(Opcode{kOpcodeWarpRectilinear, 0x01030000, 0, c.params.b}, c.width,
+                                                  c.height, c.planes, 1.0);
+        if (c.problem)
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        else
+            EXPECT_EQ(problem, "");
+    }
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <bit>
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -192,12 +193,8 @@ TEST(WarpRectilinear, RadialMappingRule)
         {{0.0199, 0, 0, 0, 0, 0}, "shrinks the picture more than 50-fold"},
         {{0.0372, -0.03, 0.004, 0, 0, 0}, "more than 50-fold at r = 1.00"},
         {{0, 0.5, 0, 0, 0, 0}, "more than 50-fold"},
-        // f'(1) = 1 + 3 kr1: exactly 0 at kr1 = -1/3 (flat at the corner), below it turns back
-        // (from r = 0.99 on, fastest at the corner).
-        {{1.0, -1.0 / 3.0, 0, 0, 0, 0}, nullptr},
-        {{1.0, -0.34, 0, 0, 0, 0}, "runs back towards the centre at r = 1.00"},
-        // f'(r) = 1 - 4.5 r^2 + 4.5 r^4 dips below 0 inside only (least at r^2 = 0.5).
-        {{1.0, -1.5, 0.9, 0, 0, 0}, "runs back towards the centre at r = 0.71"},
+        // A mapping that turns back is judged on the image (RunsBackRule).
+        {{1.0, -0.9, 0, 0, 0, 0}, nullptr},
         // Tangential terms are the source-area rule's to judge.
         {{1.0, 0, 0, 0, 0.9, 0}, nullptr},
     };
@@ -212,5 +209,78 @@ TEST(WarpRectilinear, RadialMappingRule)
         }
     }
     EXPECT_EQ(Warp({kGreen}).RadialProblem(), "");
-    EXPECT_NE(Warp({{1.0, -0.6, 0, 0, 0, 0}, kGreen}).RadialProblem().find("plane 0 runs back"), std::string::npos);
+    EXPECT_NE(Warp({{0.0199, 0, 0, 0, 0, 0}, kGreen}).RadialProblem().find("plane 0 shrinks"), std::string::npos);
+}
+
+// A mapping that turns back before the corner leaves a tile of the image without a source area
+// where readers find the tile's outer edge reading nearer the centre than its inner one. The line
+// depends on the image's size, its tiles and the centre; each pair of cases lies on both sides of
+// the line the reference validator draws (measured to 1e-6 in k on the lens sample, its active
+// area cut to the size given), so that both a rule too strict and one too lenient fail.
+TEST(WarpRectilinear, RunsBackRule)
+{
+    using K = std::function<Set(double)>;
+    const K r3 = [](double k) { return Set{1, -k, 0, 0, 0, 0}; };
+    const K r5 = [](double k) { return Set{1, 0, -k, 0, 0, 0}; };
+    const K r7 = [](double k) { return Set{1, 0, 0, -k, 0, 0}; };
+    const K r35 = [](double k) { return Set{1, -k, -k, 0, 0, 0}; };
+    const K up5 = [](double k) { return Set{1, 0.3, -k, 0, 0, 0}; };
+    const K low = [](double k) { return Set{0.7, -k, 0, 0, 0, 0}; };
+    const struct {
+        const char* name;
+        K family;
+        int32_t width, height;
+        double cx, cy;
+        double accepted, refused; // the last k readers accept, the first they refuse
+    } cases[] = {
+        {"r^3 centred", r3, 2400, 1600, 0.5, 0.5, 0.6042585, 0.6042595},
+        {"r^3 centred, half the size", r3, 1200, 800, 0.5, 0.5, 0.8088865, 0.8088875},
+        {"r^5", r5, 2400, 1600, 0.5, 0.5, 0.6328802, 0.6328812},
+        {"r^5, half the size", r5, 1200, 800, 0.5, 0.5, 0.9667015, 0.9667025},
+        {"r^7", r7, 2400, 1600, 0.5, 0.5, 0.7241497, 0.7241507},
+        {"r^3 and r^5", r35, 2400, 1600, 0.5, 0.5, 0.3094063, 0.3094072},
+        {"r^3 and r^5, half the size", r35, 1200, 800, 0.5, 0.5, 0.4395685, 0.4395695},
+        {"outward, then back by r^5", up5, 2400, 1600, 0.5, 0.5, 0.9462442, 0.9462452},
+        {"kr0 = 0.7", low, 1200, 800, 0.5, 0.5, 0.5681458, 0.5681467},
+        {"square", r3, 1600, 1600, 0.5, 0.5, 0.9234581, 0.9234591},
+        {"tall strip", r3, 64, 1600, 0.5, 0.5, 0.4532232, 0.4532242},
+        {"wide strip", r3, 2400, 32, 0.5, 0.5, 0.4125729, 0.4125738},
+        {"wide strip of three tiles", r3, 600, 32, 0.5, 0.5, 0.6986475, 0.6986485},
+        {"r^7, wide strip", r7, 2400, 32, 0.5, 0.5, 0.2543020, 0.2543030},
+        {"centre at a corner", r3, 2400, 1600, 0.0, 0.0, 0.5525885, 0.5525894},
+        {"centre at a corner, half the size", r35, 1200, 800, 0.0, 0.0, 0.3196688, 0.3196697},
+        {"centre off the middle", r3, 2400, 1600, 0.3, 0.6, 0.5299788, 0.5299797},
+        {"centre on the right edge", r35, 2400, 1600, 1.0, 0.2, 0.2211695, 0.2211704},
+        {"centre near the bottom", r3, 1200, 800, 0.9, 1.0, 0.6883087, 0.6883097},
+        {"r^5 off centre, square", r5, 1600, 1600, 0.37, 0.81, 0.7492952, 0.7492962},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Warp({c.family(c.accepted)}, c.cx, c.cy).RunsBackProblem(c.width, c.height, 1.0), "");
+        const std::string problem = Warp({c.family(c.refused)}, c.cx, c.cy).RunsBackProblem(c.width, c.height, 1.0);
+        EXPECT_EQ(problem.rfind("WarpRectilinear: the mapping runs back towards the centre across the tile of output "
+                                "pixels at (",
+                                0),
+                  0u)
+            << problem;
+    }
+
+    // Readers join the coefficient sets: one set that turns back among sets that do not leaves
+    // every tile a source area.
+    const Set back = r3(0.7);
+    EXPECT_NE(Warp({back}).RunsBackProblem(2400, 1600, 1.0), "");
+    EXPECT_EQ(Warp({back, kIdentity, kIdentity}).RunsBackProblem(2400, 1600, 1.0), "");
+    EXPECT_EQ(Warp({kIdentity, back, kIdentity}).RunsBackProblem(2400, 1600, 1.0), "");
+    // The sample's own sets, and an image of one tile, where the turn lies inside it.
+    EXPECT_EQ(Warp({{1.0004, -0.03, 0.004, 0, 0, 0}, {1.0, -0.03, 0.004, 0, 0, 0}}).RunsBackProblem(2400, 1600, 1.0), "");
+    EXPECT_EQ(Warp({r3(0.9)}).RunsBackProblem(200, 150, 1.0), "");
+
+    // Pixels that are not square: any set that runs back before the corner (f'(1) = 1 + 3 kr1
+    // is 0 at kr1 = -1/3).
+    EXPECT_EQ(Warp({r3(1.0 / 3.0)}).RunsBackProblem(2400, 1600, 2.0), "");
+    EXPECT_NE(Warp({kIdentity, r3(0.34)}).RunsBackProblem(2400, 1600, 2.0).find("plane 1 runs back towards the centre "
+                                                                               "at r = 1.00"),
+              std::string::npos);
+    EXPECT_NE(Warp({{1.0, -1.5, 0.9, 0, 0, 0}}).RunsBackProblem(2400, 1600, 0.5).find("at r = 0.71"), std::string::npos);
+    EXPECT_NE(Warp({kIdentity}).RunsBackProblem(0, 1600, 1.0), "");
 }

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <filesystem>
 #include <fstream>
@@ -87,6 +88,13 @@ struct Sample {
         const auto bits = std::bit_cast<uint64_t>(value);
         for (int i = 0; i < 8; ++i)
             bytes.at(at + i) = static_cast<uint8_t>(bits >> (8 * (7 - i)));
+    }
+    // The radial coefficients kr0..kr3 of every set of that opcode (tangential ones left as they are).
+    void PutWarpOfEveryPlane(const std::array<double, 4>& kr)
+    {
+        for (uint32_t plane = 0; plane < 3; ++plane)
+            for (uint32_t k = 0; k < 4; ++k)
+                PutWarpCoefficient(plane, k, kr[k]);
     }
     // Black level deltas (SRATIONAL, numerator over 2) in an image directory: its BlackLevel entry
     // (a black of 0, the default) becomes the deltas' tag, whose values follow the file's end.
@@ -195,7 +203,12 @@ const Case kCases[] = {
      "OpcodeList3: WarpRectilinear: the radial mapping of plane 1 is not positive", true},
     {"lens warp running back from r = 0.69", "leica-t-warp.dng", 2,
      [](Sample& s) { s.PutWarpCoefficient(1, 1, -0.7), s.PutWarpCoefficient(1, 2, 0.0); },
-     "plane 1 runs back towards the centre"},
+     "runs back towards the centre across the tile of output pixels at (0, 458), which leaves it no source area "
+     "(the picture folds over itself before its corner) in the one-plane file"},
+    {"lens warp running back just past the readers' line", "leica-t-warp.dng", 1,
+     [](Sample& s) { s.PutWarpOfEveryPlane({1.0, -0.6042595, 0, 0}); },
+     "OpcodeList3: WarpRectilinear: the mapping runs back towards the centre across the tile of output pixels at (0, 687)",
+     true},
     {"lens warp shrinking 100-fold", "leica-t-warp.dng", 3,
      [](Sample& s) {
          for (uint32_t k = 0; k < 3; ++k)
@@ -300,6 +313,81 @@ TEST(DamagedSources, SmallBlackLevelDeltasAreNoDamage)
     fs::remove_all(out);
     if (fixtures::ValidatorPath().empty())
         GTEST_SKIP() << "no DNG validator beside the samples: the written files were not validated";
+}
+
+// Lens warps that turn back before the corner, on both sides of the line readers draw on the lens
+// sample (2400 x 1600, centred): f = r - k r^3 is refused from k = 0.6042595 on, at half size
+// from 0.8089. What readers accept converts, at full and half size, and readers accept the written
+// file; what readers refuse, in the photo or in the one-plane file made from it, is refused when
+// opened. Readers join the three sets; the written file keeps the green one.
+TEST(DamagedSources, LensWarpsThatTurnBackFollowReaders)
+{
+    if (!fs::exists(fixtures::SamplePath("leica-t-warp.dng")))
+        GTEST_SKIP() << "no samples";
+    const bool validator = !fixtures::ValidatorPath().empty();
+    const fs::path out = fs::temp_directory_path() / ("velloray-turning-" + std::to_string(::getpid()));
+    using Kr = std::array<double, 4>;
+    const Kr lens{1.0, -0.03, 0.004, 0}, accepted{1.0, -0.6042585, 0, 0}, refused{1.0, -0.6042595, 0, 0},
+        back{1.0, -0.7, 0, 0};
+    const struct {
+        const char* name;
+        std::array<Kr, 3> sets;
+        bool half;
+        int method;
+        bool photoTaken; // readers accept the photo
+        bool converts;   // and the one-plane file made from it
+    } cases[] = {
+        {"just inside the line", {accepted, accepted, accepted}, false, 0, true, true},
+        {"just inside the line, half size", {accepted, accepted, accepted}, true, 2, true, true},
+        {"just past the line", {refused, refused, refused}, false, 1, false, false},
+        {"just past the line, half size", {refused, refused, refused}, true, 0, false, false},
+        {"red set turning back", {back, lens, lens}, false, 3, true, true},
+        {"red set turning back, half size", {back, lens, lens}, true, 5, true, true},
+        {"green set turning back", {lens, back, lens}, false, 0, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        Sample s = LoadSample("leica-t-warp.dng");
+        for (uint32_t plane = 0; plane < 3; ++plane)
+            for (uint32_t k = 0; k < 4; ++k)
+                s.PutWarpCoefficient(plane, k, c.sets[plane][k]);
+        const fixtures::TempFile source(s.bytes);
+        if (validator) {
+            // Readers judge the photo on its joined sets, and the one-plane file on green alone.
+            EXPECT_EQ(fixtures::Validate(source.PathString()).accepted, c.photoTaken);
+            Sample green = LoadSample("leica-t-warp.dng");
+            green.PutWarpOfEveryPlane(c.sets[1]);
+            const fixtures::TempFile greenOnly(green.bytes);
+            EXPECT_EQ(fixtures::Validate(greenOnly.PathString()).accepted, c.converts);
+        }
+        enginetest::FakeEngineUi ui;
+        ui.autoSave = true;
+        ui.autoSaveFolder = out.string();
+        ui.method = c.method;
+        ui.halfSize = c.half;
+        engine::DNGConvert convert(ui);
+        convert.fMethod = c.method;
+        if (!c.converts) {
+            EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), engine::kResultStopped);
+            ASSERT_EQ(ui.boxes.shown.size(), 1u);
+            EXPECT_NE(ui.boxes.shown[0].text.find("runs back towards the centre across the tile"), std::string::npos)
+                << ui.boxes.shown[0].text;
+            EXPECT_TRUE(fixtures::SortedFileNames(out).empty());
+            continue;
+        }
+        EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), 1);
+        ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+        ASSERT_FALSE(convert.fWrittenPath.empty());
+        if (validator) {
+            const fixtures::Validation v = fixtures::Validate(convert.fWrittenPath);
+            EXPECT_TRUE(v.accepted) << v.output;
+        }
+    }
+    fs::remove_all(out);
+    if (!validator)
+        GTEST_SKIP() << "no DNG validator beside the samples: the outcomes were not checked against readers";
 }
 
 } // namespace
