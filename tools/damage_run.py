@@ -185,6 +185,15 @@ def change_warp(f, rnd):
     if not 1 <= n <= 4 or op.size != 4 + 48 * n + 16:
         return None
     plane = rnd.randrange(n)
+    if rnd.random() < 0.2:
+        # A mapping f = r - k r^3 that turns back before the corner (from k = 1/3 on), in one set
+        # or in all: readers refuse it or not by the image's size and tiles.
+        k = rnd.uniform(0.34, 0.97)
+        planes = [plane] if rnd.random() < 0.4 else list(range(n))
+        for p in planes:
+            for i, v in enumerate((1.0, -k, 0.0, 0.0)):
+                tp.put_be(f, "d", tp.warp_coefficient_at(op, p, i), v)
+        return "warp turning back, k %r in plane(s) %s" % (k, planes)
     if rnd.random() < 0.15:
         axis = rnd.randrange(2)
         at = tp.warp_centre_at(f, op, axis)
