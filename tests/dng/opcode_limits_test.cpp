@@ -164,7 +164,8 @@ TEST(OpcodeLimits, WarpThatTurnsBackOnTheColourImageAndTheOnePlaneFile)
         {"every set just accepted", sets(0.6042585, 0.6042585, 0.6042585), 2400, 1600, 3, nullptr},
         {"every set just refused", sets(0.6042595, 0.6042595, 0.6042595), 2400, 1600, 3, "across the tile"},
         {"at half the size", sets(0.8, 0.8, 0.8), 1200, 800, 3, nullptr},
-        {"one plane file of the half", sets(0.8, 0.8, 0.8), 1200, 800, 1, nullptr},
+        {"one plane file of the half", Bytes().L({1}).D({1.0, -0.8, 0, 0, 0, 0, 0.5, 0.5}), 1200, 800, 1, nullptr},
+        {"three sets for one plane", sets(0.8, 0.8, 0.8), 1200, 800, 1, "3 coefficient sets for an image of 1 plane"},
         // Readers take the colour image with the red set turning back; the file keeps green.
         {"red set turning back", sets(0.7, 0.03, 0.03), 2400, 1600, 3, nullptr},
         {"green set turning back", sets(0.03, 0.7, 0.03), 2400, 1600, 3, "across the tile"},
