@@ -127,6 +127,15 @@ struct Sample {
     }
 };
 
+// A window seam for a conversion with auto save into `out` by the method, at full or half size.
+void SetUpAutoSave(enginetest::FakeEngineUi& ui, const fs::path& out, int method, bool half)
+{
+    ui.autoSave = true;
+    ui.autoSaveFolder = out.string();
+    ui.method = method;
+    ui.halfSize = half;
+}
+
 Sample LoadSample(const std::string& name)
 {
     std::ifstream in(fixtures::SamplePath(name), std::ios::binary);
@@ -254,10 +263,7 @@ TEST(DamagedSources, AreRefusedByNameAndNothingIsWritten)
         c.damage(s);
         const fixtures::TempFile source(s.bytes);
         enginetest::FakeEngineUi ui;
-        ui.autoSave = true;
-        ui.autoSaveFolder = out.string();
-        ui.method = c.method;
-        ui.halfSize = c.half;
+        SetUpAutoSave(ui, out, c.method, c.half);
         engine::DNGConvert convert(ui);
         convert.fMethod = c.method;
         EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), c.result);
@@ -296,10 +302,7 @@ TEST(DamagedSources, SmallBlackLevelDeltasAreNoDamage)
             s.PutBlackDeltasOverBlackLevel(1, kBlackLevelDeltaV, Deltas(12, -2 * 65535));
         const fixtures::TempFile source(s.bytes);
         enginetest::FakeEngineUi ui;
-        ui.autoSave = true;
-        ui.autoSaveFolder = out.string();
-        ui.halfSize = half;
-        ui.method = round == 3 ? 4 : 0; // "RGB - Green" halves red, blue and the regular result
+        SetUpAutoSave(ui, out, round == 3 ? 4 : 0, half); // "RGB - Green" halves red, blue and regular
         engine::DNGConvert convert(ui);
         convert.fMethod = ui.method;
         EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), 1);
@@ -363,10 +366,7 @@ TEST(DamagedSources, LensWarpsThatTurnBackFollowReaders)
             EXPECT_EQ(fixtures::Validate(greenOnly.PathString()).accepted, c.converts);
         }
         enginetest::FakeEngineUi ui;
-        ui.autoSave = true;
-        ui.autoSaveFolder = out.string();
-        ui.method = c.method;
-        ui.halfSize = c.half;
+        SetUpAutoSave(ui, out, c.method, c.half);
         engine::DNGConvert convert(ui);
         convert.fMethod = c.method;
         if (!c.converts) {
