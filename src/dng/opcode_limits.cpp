@@ -127,33 +127,50 @@ std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t heig
     }
 }
 
-// WarpRectilinear2 (DNG 1.6): N, then for each set 15 radial and 2 tangential coefficients and the
-// radii between which the model holds (19 DOUBLEs), the optical centre (2 DOUBLEs) and whether the
-// radial model is a reciprocal one (LONG).
-std::string WarpRectilinear2Problem(const Params& p, uint32_t planes)
+// The parts WarpFisheye and WarpRectilinear2 share: a set count of 1 to 4 that fits the image's
+// planes, a size that fits the count, and finite coefficients and centre.
+std::string WarpSetsProblem(const WarpParamLayout& layout, const Params& p, uint32_t planes)
 {
-    const char* name = "WarpRectilinear2";
+    const char* name = layout.name;
     if (p.Size() < 4)
         return SizeProblem(name, p.Size(), 4);
     const uint32_t n = p.Long(0);
     if (n < 1 || n > WarpRectilinear::kMaxPlanes)
         return Named(name, std::to_string(n) + " coefficient sets, 1 to 4 allowed");
-    constexpr uint64_t kSetBytes = 19 * 8;
-    if (p.Size() != 4 + kSetBytes * n + 20)
-        return SizeProblem(name, p.Size(), 4 + kSetBytes * n + 20);
+    if (p.Size() != layout.Size(n))
+        return SizeProblem(name, p.Size(), layout.Size(n));
     if (std::string count = SetCountProblem(name, n, planes); !count.empty())
         return count;
-    if (!p.FiniteDoubles(4, 19ull * n + 2))
+    if (!p.FiniteDoubles(4, uint64_t(layout.setDoubles) * n + 2))
         return Named(name, "a coefficient is not a finite number");
-    for (uint32_t set = 0; set < n; ++set) {
-        const double from = p.Double(4 + kSetBytes * set + 17 * 8), to = p.Double(4 + kSetBytes * set + 18 * 8);
-        if (!(from >= 0.0 && from < to && to <= 1.0))
-            return Named(name, "the radii where the model of set " + std::to_string(set) +
-                                   " holds are not 0 <= from < to <= 1");
-    }
-    if (!IsFraction(p.Double(4 + kSetBytes * n)) || !IsFraction(p.Double(12 + kSetBytes * n)))
-        return Named(name, "the optical centre lies outside the image");
     return {};
+}
+
+// The optical centre that follows the n coefficient sets, as fractions of the image.
+std::string WarpCentreProblem(const WarpParamLayout& layout, const Params& p)
+{
+    const uint64_t at = 4 + layout.SetBytes() * p.Long(0);
+    if (!IsFraction(p.Double(at)) || !IsFraction(p.Double(at + 8)))
+        return Named(layout.name, "the optical centre lies outside the image");
+    return {};
+}
+
+// WarpRectilinear2 (DNG 1.6): for each set 15 radial and 2 tangential coefficients and the radii
+// between which the model holds (19 DOUBLEs), then the optical centre (2 DOUBLEs) and whether the
+// radial model is a reciprocal one (LONG).
+std::string WarpRectilinear2Problem(const Params& p, uint32_t planes)
+{
+    const WarpParamLayout& layout = kWarpRectilinear2Layout;
+    if (std::string sets = WarpSetsProblem(layout, p, planes); !sets.empty())
+        return sets;
+    for (uint32_t set = 0, n = p.Long(0); set < n; ++set) {
+        const uint64_t at = 4 + layout.SetBytes() * set;
+        const double from = p.Double(at + 17 * 8), to = p.Double(at + 18 * 8);
+        if (!(from >= 0.0 && from < to && to <= 1.0))
+            return Named(layout.name, "the radii where the model of set " + std::to_string(set) +
+                                          " holds are not 0 <= from < to <= 1");
+    }
+    return WarpCentreProblem(layout, p);
 }
 
 // Opcodes whose parameters are an area, a count and that many floats (DeltaPer..., ScalePer...).
@@ -179,23 +196,10 @@ std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, uint3
     switch (op.id) {
     case kOpcodeWarpRectilinear:
         return WarpRectilinearProblem(op, width, height, planes, pixelAspect);
-    case kOpcodeWarpFisheye: {
-        const char* name = "WarpFisheye";
-        if (p.Size() < 4)
-            return SizeProblem(name, p.Size(), 4);
-        const uint32_t n = p.Long(0);
-        if (n < 1 || n > WarpRectilinear::kMaxPlanes)
-            return Named(name, std::to_string(n) + " coefficient sets, 1 to 4 allowed");
-        if (p.Size() != 4 + 32ull * n + 16)
-            return SizeProblem(name, p.Size(), 4 + 32ull * n + 16);
-        if (std::string count = SetCountProblem(name, n, planes); !count.empty())
-            return count;
-        if (!p.FiniteDoubles(4, 4ull * n + 2))
-            return Named(name, "a coefficient is not a finite number");
-        if (!IsFraction(p.Double(4 + 32ull * n)) || !IsFraction(p.Double(12 + 32ull * n)))
-            return Named(name, "the optical centre lies outside the image");
-        return {};
-    }
+    case kOpcodeWarpFisheye:
+        if (std::string sets = WarpSetsProblem(kWarpFisheyeLayout, p, planes); !sets.empty())
+            return sets;
+        return WarpCentreProblem(kWarpFisheyeLayout, p);
     case kOpcodeFixVignetteRadial: {
         const char* name = "FixVignetteRadial";
         if (p.Size() != 56)

@@ -399,30 +399,23 @@ Opcode RewriteWarpForOnePlane(const Opcode& opcode)
 {
     if (opcode.id == kOpcodeWarpRectilinear)
         return RewriteForOnePlane(opcode);
-    // Bytes of one coefficient set and of what follows the sets (the optical centre, and for
-    // WarpRectilinear2 the reciprocal flag).
-    size_t setBytes = 0, tailBytes = 0;
-    if (opcode.id == kOpcodeWarpFisheye) {
-        setBytes = 4 * 8;
-        tailBytes = 2 * 8;
-    } else if (opcode.id == kOpcodeWarpRectilinear2) {
-        setBytes = 19 * 8;
-        tailBytes = 2 * 8 + 4;
-    } else {
+    if (opcode.id != kOpcodeWarpFisheye && opcode.id != kOpcodeWarpRectilinear2)
         ThrowBadFormat("opcode " + std::to_string(opcode.id) + " is no lens warp");
-    }
+    const WarpParamLayout& layout =
+        opcode.id == kOpcodeWarpFisheye ? kWarpFisheyeLayout : kWarpRectilinear2Layout;
     const std::vector<uint8_t>& p = opcode.params;
     if (p.size() < 4)
         ThrowBadFormat("a lens warp without its set count");
     const uint32_t sets = Get32(p.data(), ByteOrder::kBig);
-    if ((sets != 1 && sets != 3) || p.size() != 4 + setBytes * sets + tailBytes)
+    if ((sets != 1 && sets != 3) || p.size() != layout.Size(sets))
         ThrowBadFormat("a lens warp of " + std::to_string(sets) + " coefficient sets cannot be reduced to one plane");
+    const auto setBytes = std::ptrdiff_t(layout.SetBytes());
     Opcode out = opcode;
     if (sets == 3) {
-        const auto kept = p.begin() + std::ptrdiff_t(4 + setBytes);
-        const auto tail = p.begin() + std::ptrdiff_t(4 + setBytes * 3);
+        const auto kept = p.begin() + 4 + setBytes;
+        const auto tail = p.begin() + 4 + setBytes * 3;
         out.params = {0, 0, 0, 1};
-        out.params.insert(out.params.end(), kept, kept + std::ptrdiff_t(setBytes));
+        out.params.insert(out.params.end(), kept, kept + setBytes);
         out.params.insert(out.params.end(), tail, p.end());
     }
     return out;

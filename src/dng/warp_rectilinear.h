@@ -130,6 +130,19 @@ private:
 // kErrorBadFormat, as does an opcode that is not a WarpRectilinear one. Version and flags are kept.
 Opcode RewriteForOnePlane(const Opcode& opcode);
 
+// How the parameters of the other lens warps lie: a LONG N, then N coefficient sets of setDoubles
+// DOUBLEs each, then tailBytes (the optical centre, and for WarpRectilinear2 whether its radial
+// model is a reciprocal one).
+struct WarpParamLayout {
+    const char* name;
+    uint32_t setDoubles;
+    uint32_t tailBytes;
+    uint64_t SetBytes() const { return 8ull * setDoubles; }
+    uint64_t Size(uint32_t sets) const { return 4 + SetBytes() * sets + tailBytes; }
+};
+inline constexpr WarpParamLayout kWarpFisheyeLayout{"WarpFisheye", 4, 16};
+inline constexpr WarpParamLayout kWarpRectilinear2Layout{"WarpRectilinear2", 19, 20};
+
 // The same rule for the other lens warps, WarpFisheye and WarpRectilinear2 (and WarpRectilinear):
 // their coefficient sets are copied as stored, the others dropped, and N set to 1. Throws
 // kErrorBadFormat for another opcode, another set count or parameters whose size does not fit.

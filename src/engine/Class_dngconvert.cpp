@@ -830,7 +830,7 @@ void DNGConvert::ShowPrecookedPreviewClipping(platform::Bitmap& bitmap, uint16_t
     if (!result || !result->Stage2Image())
         return;
     result->RenderPrecookedPreview(bitmap, 1.0, static_cast<int16_t>(gammaIndex), brightness, contrast,
-                                      fUi.ClippingView());
+                                   fUi.ClippingView());
 }
 
 void DNGConvert::ApplyPreviewPalette(platform::Bitmap& bitmap, uint16_t /*gammaIndex*/, int32_t brightness,
