@@ -1,5 +1,6 @@
 #include "render.h"
 
+#include "acr3_tone_curve.h"
 #include "error.h"
 #include "host.h"
 #include "negative.h"
@@ -12,12 +13,13 @@ namespace dng {
 
 namespace {
 
-constexpr double kToneContrast = 0.4; // a in the tone-curve formula
-constexpr double kToneGamma = 2.2;
-
 // Beyond +-16 EV every 16-bit value renders as white or black anyway; the clamp keeps absurd stored
 // exposures from producing infinities.
 constexpr double kMaxExposureEV = 16.0;
+// The black point never comes closer to white than this share of it.
+constexpr double kMaxBlackOfWhite = 0.99;
+// The exposure tone's lower piece is a plain gain up to this value.
+constexpr double kExposureToneKnee = 0.25;
 
 double Clip01(double v)
 {
@@ -27,29 +29,33 @@ double Clip01(double v)
 
 } // namespace
 
-double DefaultToneCurve(double x)
+double ExposureRamp(double x, double white, double black)
 {
-    x = Clip01(x);
-    if (x == 0.0 || x == 1.0)
-        return x;
-    const double u = std::pow(x, 1.0 / kToneGamma);
-    const double s = (1.0 - kToneContrast) * u + kToneContrast * u * u * (3.0 - 2.0 * u);
-    return std::pow(s, kToneGamma);
+    black = std::min(black, kMaxBlackOfWhite * white);
+    const double slope = 1.0 / (white - black);
+    const double radius = std::min(0.5 * black, 1.0 / (16.0 * slope));
+    if (radius > 0.0) {
+        if (x <= black - radius)
+            return 0.0;
+        if (x < black + radius) {
+            const double d = x - black + radius;
+            return slope / (4.0 * radius) * d * d;
+        }
+    }
+    return Clip01((x - black) * slope);
 }
 
-double ExposureRamp(double v, double black)
+double ExposureTone(double y, double ev)
 {
-    if (black <= 0.0)
-        return Clip01(v);
-    const double knee = black * 0.5;
-    const double scale = 1.0 / (1.0 - black);
-    if (v <= black - knee)
-        return 0.0;
-    if (v < black + knee) {
-        const double d = v - black + knee;
-        return d * d / (4.0 * knee) * scale;
-    }
-    return Clip01((v - black) * scale);
+    if (!(ev < 0.0))
+        return y;
+    const double s = std::exp2(ev);
+    if (y <= kExposureToneKnee)
+        return y * s;
+    const double a = 16.0 / 9.0 * (1.0 - s);
+    const double b = s - 0.5 * a;
+    const double c = 1.0 - a - b;
+    return (a * y + b) * y + c;
 }
 
 double ShadowsBlack(double shadows)
@@ -84,22 +90,22 @@ Render::~Render() = default;
 
 double Render::Tone(double v) const
 {
-    if (!fSceneReferred)
-        return Clip01(v);
-    return fProfileToneCurve ? fProfileToneCurve->Evaluate(v) : DefaultToneCurve(v);
+    if (fProfileToneCurve)
+        return fProfileToneCurve->Evaluate(v);
+    return fSceneReferred ? AcrToneCurve(v) : Clip01(v);
 }
 
 std::vector<uint16_t> Render::BuildTable() const
 {
     const double ev = std::clamp(fBaselineExposure + Exposure(), -kMaxExposureEV, kMaxExposureEV);
-    const double gain = std::exp2(ev);
-    const double black = ShadowsBlack(Shadows());
+    const double white = std::exp2(-std::max(0.0, ev));
+    const double black = std::min(ShadowsBlack(Shadows()), kMaxBlackOfWhite * white);
     const double maxCode = fFinalPixelType == PixelType::kUInt8 ? 255.0 : 65535.0;
 
     std::vector<uint16_t> table(65536);
     for (uint32_t x = 0; x < table.size(); ++x) {
-        double v = static_cast<double>(x) / 65535.0 * gain;
-        v = Tone(ExposureRamp(v, black));
+        const double linear = static_cast<double>(x) / 65535.0;
+        const double v = Tone(ExposureTone(ExposureRamp(linear, white, black), ev));
         const double code = std::floor(EncodeFinalSpace(fFinalSpace, v) * maxCode + 0.5);
         table[x] = static_cast<uint16_t>(std::clamp(code, 0.0, maxCode));
     }

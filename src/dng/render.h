@@ -1,6 +1,7 @@
-// Rendering of one-channel negatives: linear stage-2 values are turned into output-referred grey
-// (gamma 2.2, gamma 1.8, or sRGB with equal planes) through exposure, a black-point ramp with a
-// soft knee, a tone curve (the camera profile's, else the default one) and the final encoding. The
+// Rendering of one-channel negatives as DNG readers render them: linear stage-2 values are turned
+// into output-referred grey (gamma 2.2, gamma 1.8, or sRGB with equal planes) through the exposure
+// ramp (white point and a black point with a soft knee), the exposure tone for a negative exposure,
+// a tone curve (the camera profile's, else the readers' default curve) and the final encoding. The
 // program's renderer derives from Render and decides which image and area it renders; this class
 // does the pixel work. With one channel white balance is the identity, so the negative's camera
 // white has nothing to change.
@@ -22,28 +23,23 @@ class Negative;
 
 enum class FinalSpace : uint8_t { kGrayGamma22, kGrayGamma18, kSRGB };
 
-// The default tone curve on linear values in [0, 1] (values outside are clipped first).
-// It is an S-curve applied in a gamma-2.2 domain so that its contrast sits in the perceptual
-// mid-tones while mid-grey stays nearly where it was (0.18 -> about 0.173):
-//     u = x^(1/2.2)
-//     s = (1 - a) u + a u^2 (3 - 2u)            with a = 0.4
-//     T(x) = s^2.2
-// s(0) = 0, s(1) = 1 and s'(u) = (1 - a) + 6a u(1 - u) >= 1 - a > 0, so T is monotone; written as
-// T(x) = x ((1 - a) + a u (3 - 2u))^2.2 its derivative is continuous on [0, 1]. The slope is
-// (1 - a)^2.2 ~ 0.33 at 0 (soft toe), 1 - a = 0.6 at 1 (soft shoulder) and 1 + a/2 = 1.2 at u = 0.5.
-double DefaultToneCurve(double x);
+// The exposure ramp on a linear value x in [0, 1] for a white point (2^-max(0, E): a positive
+// exposure E brightens by moving white down) and a black point (the shadows setting's, at most
+// 0.99 x white). With slope = 1 / (white - black) and a knee of radius
+// r = min(black / 2, 1 / (16 slope)) around the black point:
+//     x <= black - r          : 0
+//     black - r < x < black + r: slope / (4 r) x (x - black + r)^2
+//     otherwise               : min(1, (x - black) x slope)
+// Value and slope agree where the pieces meet. With black 0 there is no knee.
+double ExposureRamp(double x, double white, double black);
 
-// The black-point ramp on an exposed linear value v, with black point b (0 <= b < 0.5) and a
-// quadratic knee of half-width k = b / 2 around it:
-//     v <= b - k           : 0
-//     b - k < v < b + k    : (v - b + k)^2 / (4k (1 - b))
-//     v >= b + k           : (v - b) / (1 - b)            clipped to 1
-// Value and slope agree where the pieces meet (slope 0 at b - k, 1 / (1 - b) at b + k), and 1.0
-// stays 1.0. With b = 0 it is the identity on [0, 1].
-double ExposureRamp(double v, double black);
+// The exposure tone that darkens for a negative exposure E (identity for E >= 0): with s = 2^E,
+// a = 16/9 (1 - s), b = s - a/2, c = 1 - a - b,
+//     y <= 0.25: y s        otherwise: (a y + b) y + c
+// The two pieces meet at 0.25 with the same value and slope, and white stays white.
+double ExposureTone(double y, double ev);
 
-// The black point that a shadows setting (0..100) gives: 0.001 x shadows, in linear units after
-// exposure (shadows 5 clips at 0.005, about code 23 of 255 in gamma 2.2).
+// The black point that a shadows setting (0..100) gives: 0.001 x shadows, linear.
 double ShadowsBlack(double shadows);
 
 // Encodes a linear value in [0, 1] for the final space: v^(1/2.2), v^(1/1.8), or the sRGB transfer
@@ -67,16 +63,16 @@ public:
     void SetMaximumSize(uint32_t size) { fMaximumSize = size; }
     uint32_t MaximumSize() const { return fMaximumSize; }
 
-    // A negative whose values are scene-referred (the usual case) gets its camera profile's tone
-    // curve, or the default curve when it has no valid one, and shadows 5; one that is
-    // output-referred is rendered with no tone change and shadows 0. Taken from the negative's
-    // ColorimetricReference at construction.
+    // A negative whose values are scene-referred (the usual case) gets the default tone curve and
+    // shadows 5; one that is output-referred gets no default tone and shadows 0. A valid camera
+    // profile curve is taken in either case, in place of the default. Taken from the negative's
+    // ColorimetricReference and profile at construction.
     void SetSceneReferred(bool sceneReferred) { fSceneReferred = sceneReferred; }
     bool SceneReferred() const { return fSceneReferred; }
-    // Whether the tone comes from the negative's profile curve (scene-referred, valid curve).
-    bool UsesProfileToneCurve() const { return fSceneReferred && fProfileToneCurve.has_value(); }
-    // The tone curve in use on a linear value: identity (clipped to [0, 1]) for an output-referred
-    // negative, else the profile's curve or DefaultToneCurve.
+    // Whether the tone comes from the negative's profile curve (it has a valid one).
+    bool UsesProfileToneCurve() const { return fProfileToneCurve.has_value(); }
+    // The tone curve in use on a linear value: the profile's curve, else AcrToneCurve for a
+    // scene-referred negative, else identity (clipped to [0, 1]).
     double Tone(double v) const;
 
     // Exposure in EV on top of the negative's baseline exposure (always 0 here).
@@ -89,9 +85,10 @@ public:
     // The stage-2 value (0..65535) to output code table for the current settings: 256 or 65536
     // levels depending on the final pixel type. Monotone, unless a profile's curve is not (a spline
     // may dip between its points). Each entry is
-    //     round(max x Encode(Tone(Ramp(x / 65535 x 2^E, black))))
+    //     round(max x Encode(Tone(ExposureTone(ExposureRamp(x / 65535, white, black), E))))
     // with E = baseline exposure + exposure, limited to +-16 EV (beyond that every 16-bit value
-    // is black or white anyway), and Tone the curve above.
+    // is black or white anyway), white = 2^-max(0, E), black = min(ShadowsBlack, 0.99 white),
+    // and Tone the curve above.
     std::vector<uint16_t> BuildTable() const;
 
 protected:

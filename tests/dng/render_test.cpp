@@ -1,5 +1,6 @@
 // The one-channel renderer: tone curves (default and camera profile), black-point ramp, final
 // encodings, and areas rendered through them.
+#include "dng/acr3_tone_curve.h"
 #include "dng/error.h"
 #include "dng/host.h"
 #include "dng/info.h"
@@ -13,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
+#include <string>
 
 namespace {
 
@@ -26,40 +29,112 @@ public:
 
 constexpr uint16_t kMidGrey = 11796; // round(0.18 x 65535)
 
-TEST(RenderCurves, ToneCurveAndRamp)
+// The default curve's samples as the reference data gives them, when it is beside the samples.
+std::vector<float> ReferenceAcrSamples()
 {
-    // The tone curve: 0 -> 0, 1 -> 1, increasing, without kinks (the slope changes most at the
-    // toe, about 0.012 per step), soft at both ends and steeper in the mid-tones.
-    EXPECT_EQ(dng::DefaultToneCurve(0.0), 0.0);
-    EXPECT_EQ(dng::DefaultToneCurve(1.0), 1.0);
-    const double h = 1.0 / 20000;
-    double prev = 0.0;
-    double prevSlope = std::pow(0.6, 2.2); // the slope at 0
-    for (int i = 1; i <= 20000; ++i) {
-        const double v = dng::DefaultToneCurve(i * h);
-        ASSERT_GT(v, prev) << i * h;
-        ASSERT_NEAR((v - prev) / h, prevSlope, 0.02) << i * h;
-        prevSlope = (v - prev) / h;
-        prev = v;
-    }
-    const auto slope = [](double x) { return (dng::DefaultToneCurve(x + 1e-6) - dng::DefaultToneCurve(x - 1e-6)) / 2e-6; };
-    EXPECT_LT(slope(1e-4), 1.0);
-    EXPECT_LT(slope(1.0 - 1e-4), 1.0);
-    EXPECT_GT(slope(std::pow(0.5, 2.2)), 1.15);
-    EXPECT_NEAR(dng::DefaultToneCurve(0.18), 0.18, 0.01);
+    std::ifstream in(fixtures::SamplesDir() + "/../data/acr3-default-tone-curve.txt");
+    std::vector<float> samples;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            samples.push_back(std::stof(line));
+    return samples;
+}
 
-    // The ramp at shadows 5: black 0.005, zero below the knee (half-width 0.0025), white stays.
+TEST(RenderCurves, DefaultToneCurveIsTheReadersTable)
+{
+    EXPECT_EQ(dng::AcrToneCurve(0.0), 0.0);
+    EXPECT_EQ(dng::AcrToneCurve(1.0), 1.0);
+    // Clipped first; a NaN is black.
+    EXPECT_EQ(dng::AcrToneCurve(-0.5), 0.0);
+    EXPECT_EQ(dng::AcrToneCurve(1.5), 1.0);
+    EXPECT_EQ(dng::AcrToneCurve(std::numeric_limits<double>::quiet_NaN()), 0.0);
+    // Mid grey is lifted to 0.388; the samples are joined linearly in single precision.
+    EXPECT_NEAR(dng::AcrToneCurve(0.18), 0.38809, 1e-5);
+    EXPECT_EQ(dng::AcrToneCurve(0.5), double(dng::kAcr3ToneCurve[512]));
+    const float quarter = dng::kAcr3ToneCurve[512] * 0.75f + dng::kAcr3ToneCurve[513] * 0.25f;
+    EXPECT_EQ(dng::AcrToneCurve(0.5 + 0.25 / 1024), double(quarter));
+    // The last stretch, from sample 1023 to 1024, is reached from both sides.
+    EXPECT_NEAR(dng::AcrToneCurve(1.0 - 0.5 / 1024), (dng::kAcr3ToneCurve[1023] + 1.0) / 2, 1e-7);
+    double prev = 0.0;
+    for (int i = 1; i <= 65535; ++i) {
+        const double y = dng::AcrToneCurve(i / 65535.0);
+        ASSERT_GE(y, prev) << i;
+        prev = y;
+    }
+
+    const std::vector<float> reference = ReferenceAcrSamples();
+    if (reference.empty())
+        GTEST_SKIP() << "no tone-curve data beside the samples: the table was not compared with it";
+    ASSERT_EQ(reference.size(), dng::kAcr3ToneSamples);
+    for (size_t i = 0; i < reference.size(); ++i) {
+        ASSERT_EQ(dng::kAcr3ToneCurve[i], reference[i]) << i;
+        EXPECT_EQ(dng::AcrToneCurve(double(i) / 1024.0), double(reference[i])) << i;
+    }
+}
+
+// Value and slope of f agree on both sides of x, looked at from e away.
+template <typename F>
+void ExpectSmoothJoint(F f, double x, const char* what, double e = 1e-9)
+{
+    const double left = (f(x - e) - f(x - 2 * e)) / e, right = (f(x + 2 * e) - f(x + e)) / e;
+    EXPECT_NEAR(f(x - e), f(x + e), 3 * e * std::max(1.0, std::abs(right))) << what;
+    EXPECT_NEAR(left, right, 1e-3 * std::max(1.0, std::abs(right))) << what;
+}
+
+TEST(RenderCurves, ExposureRampAtItsJoints)
+{
+    // Exposure 0, shadows 5: white 1, black 0.005, slope 1 / 0.995, knee radius 0.0025.
     const double b = dng::ShadowsBlack(5.0);
     EXPECT_DOUBLE_EQ(b, 0.005);
-    EXPECT_EQ(dng::ExposureRamp(b * 0.5, b), 0.0);
-    EXPECT_GT(dng::ExposureRamp(b * 0.75, b), 0.0);
-    EXPECT_DOUBLE_EQ(dng::ExposureRamp(1.0, b), 1.0);
-    EXPECT_EQ(dng::ExposureRamp(1.7, b), 1.0);
-    EXPECT_NEAR(dng::ExposureRamp(0.5, b), (0.5 - b) / (1 - b), 1e-15);
-    const double e = 1e-9; // value and slope meet at the top of the knee
-    EXPECT_NEAR((dng::ExposureRamp(b * 1.5, b) - dng::ExposureRamp(b * 1.5 - e, b)) / e,
-                (dng::ExposureRamp(b * 1.5 + e, b) - dng::ExposureRamp(b * 1.5, b)) / e, 1e-4);
-    EXPECT_EQ(dng::ExposureRamp(0.001, 0.0), 0.001); // shadows 0: no ramp
+    EXPECT_EQ(dng::ExposureRamp(b - 0.0025, 1.0, b), 0.0);
+    EXPECT_EQ(dng::ExposureRamp(0.0, 1.0, b), 0.0);
+    EXPECT_NEAR(dng::ExposureRamp(b, 1.0, b), 0.0025 / 4 / 0.995, 1e-15); // the knee's middle
+    EXPECT_NEAR(dng::ExposureRamp(0.5, 1.0, b), 0.495 / 0.995, 1e-15);
+    EXPECT_DOUBLE_EQ(dng::ExposureRamp(1.0, 1.0, b), 1.0);
+    EXPECT_EQ(dng::ExposureRamp(1.7, 1.0, b), 1.0);
+    const auto ramp = [&](double x) { return dng::ExposureRamp(x, 1.0, b); };
+    ExpectSmoothJoint(ramp, b - 0.0025, "foot of the knee");
+    ExpectSmoothJoint(ramp, b + 0.0025, "top of the knee");
+
+    // Exposure +1: white at 0.5, which is reached with the black point where it was.
+    EXPECT_DOUBLE_EQ(dng::ExposureRamp(0.5, 0.5, b), 1.0);
+    EXPECT_NEAR(dng::ExposureRamp(0.25, 0.5, b), 0.245 / 0.495, 1e-15);
+    // Exposure +8: white 1/256 lies under the black point, which keeps to 0.99 of white; the knee
+    // then narrows to 1/16 of the ramp's width.
+    const double white = 1.0 / 256, black = 0.99 * white, radius = (white - black) / 16;
+    const auto steep = [&](double x) { return dng::ExposureRamp(x, white, b); };
+    EXPECT_EQ(steep(black - radius), 0.0);
+    EXPECT_GT(steep(black), 0.0);
+    EXPECT_EQ(steep(white), 1.0);
+    EXPECT_LT(steep(white - radius), 1.0);
+    ExpectSmoothJoint(steep, black + radius, "top of a narrow knee", 1e-12);
+    // Shadows 0: no knee, the identity on [0, 1].
+    EXPECT_EQ(dng::ExposureRamp(0.001, 1.0, 0.0), 0.001);
+    EXPECT_EQ(dng::ExposureRamp(-0.1, 1.0, 0.0), 0.0);
+}
+
+TEST(RenderCurves, ExposureToneDarkensBelowAndKeepsWhite)
+{
+    for (double ev : {0.0, 0.5, 3.0})
+        for (double y : {0.0, 0.1, 0.25, 0.7, 1.0})
+            EXPECT_EQ(dng::ExposureTone(y, ev), y) << ev;
+    for (double ev : {-0.25, -0.5, -1.0, -3.0}) {
+        SCOPED_TRACE(ev);
+        const double s = std::exp2(ev);
+        EXPECT_DOUBLE_EQ(dng::ExposureTone(0.1, ev), 0.1 * s);
+        EXPECT_DOUBLE_EQ(dng::ExposureTone(0.25, ev), 0.25 * s);
+        EXPECT_NEAR(dng::ExposureTone(1.0, ev), 1.0, 1e-15);
+        ExpectSmoothJoint([ev](double y) { return dng::ExposureTone(y, ev); }, 0.25, "0.25");
+        double prev = 0.0;
+        for (int i = 1; i <= 1000; ++i) {
+            const double y = dng::ExposureTone(i / 1000.0, ev);
+            ASSERT_GT(y, prev) << i;
+            prev = y;
+        }
+    }
+    // Half a stop down: 0.5 -> (a 0.5 + b) 0.5 + c with a = 16/9 (1 - 2^-0.5).
+    const double s = std::exp2(-0.5), a = 16.0 / 9.0 * (1.0 - s), b = s - a / 2;
+    EXPECT_NEAR(dng::ExposureTone(0.5, -0.5), (a * 0.5 + b) * 0.5 + 1.0 - a - b, 1e-15);
 }
 
 TEST(Render, MidGreyInEachSpaceWithoutToneChange)
@@ -314,7 +389,8 @@ TEST(Render, OutputReferredNegativesKeepTheirToneAndShadows)
     sceneReferred.SetFinalSpace(dng::FinalSpace::kGrayGamma22);
     EXPECT_EQ(sceneReferred.BuildTable()[150], 0); // shadows 5 crushes 0.0023 to black
 
-    // Any value but 0 is output-referred, whatever the profile's curve says.
+    // Any value but 0 is output-referred: no default tone and no shadows, but a valid profile
+    // curve still applies.
     for (const uint16_t reference : {uint16_t(1), uint16_t(2), uint16_t(0xFFFF)}) {
         for (const bool curve : {false, true}) {
             SCOPED_TRACE(testing::Message() << "ColorimetricReference " << reference << (curve ? " with curve" : ""));
@@ -326,18 +402,38 @@ TEST(Render, OutputReferredNegativesKeepTheirToneAndShadows)
             EXPECT_EQ(neg->ColorimetricReference(), reference);
             TestRender r(host, *neg);
             EXPECT_FALSE(r.SceneReferred());
-            EXPECT_FALSE(r.UsesProfileToneCurve());
+            EXPECT_EQ(r.UsesProfileToneCurve(), curve);
             EXPECT_EQ(r.Shadows(), 0.0);
             r.SetFinalSpace(dng::FinalSpace::kGrayGamma22);
             const std::vector<uint16_t> table = r.BuildTable();
-            EXPECT_EQ(table[150], 16);     // (150 / 65535)^(1/2.2) x 255 = 16.1
-            EXPECT_EQ(table[kMidGrey], 117); // mid-grey as it is
-            EXPECT_EQ(table[32768], 186);  // not darkened to the curve's 136
+            if (curve) {
+                EXPECT_EQ(table[32768], 136); // the curve's 0.25, without the shadows' 0.005
+                EXPECT_EQ(table[150], 9);     // the curve's 0.25 b + (b^3 - b) / 8 at b = 0.0046: 0.00057
+            } else {
+                EXPECT_EQ(table[150], 16);       // (150 / 65535)^(1/2.2) x 255 = 16.1
+                EXPECT_EQ(table[kMidGrey], 117); // mid-grey as it is
+                EXPECT_EQ(table[32768], 186);
+            }
         }
     }
     fixtures::DngSpec zero;
     zero.colorimetricReference = 0;
     EXPECT_TRUE(TestRender(host, *NegativeOf(host, zero)).SceneReferred());
+}
+
+TEST(Render, MidGreyThroughTheWholeChain)
+{
+    // Scene-referred, baseline exposure -0.25 (as the D200 writes it), sRGB: ramp 0.17587, tone
+    // 0.14789, curve 0.31575, sRGB 152.4.
+    dng::Host host;
+    fixtures::DngSpec spec;
+    spec.baselineExposure = dng::SRational(-1, 4);
+    auto neg = NegativeOf(host, spec);
+    TestRender r(host, *neg);
+    EXPECT_EQ(r.BuildTable()[kMidGrey], 152);
+    // At baseline exposure 0 only the ramp and the curve act: curve 0.37921, sRGB 165.6.
+    auto plain = host.Make_dng_negative();
+    EXPECT_EQ(TestRender(host, *plain).BuildTable()[kMidGrey], 166);
 }
 
 TEST(Render, ARealProfileCurveIsTaken)

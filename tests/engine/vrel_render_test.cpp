@@ -11,6 +11,7 @@
 #include "dng/info.h"
 #include "dng/stream.h"
 #include "dng/tag_codes.h"
+#include "dng/tone_curve.h"
 
 #include <gtest/gtest.h>
 
@@ -174,6 +175,8 @@ TEST(VrelRender, CookedPreviewOfAPhotoTakesItsProfileTone)
         ASSERT_EQ(run->cooked.Height(), usual.cooked.Height());
     }
 
+    const auto darkerCurve = dng::ToneCurve::FromValues(std::vector<double>{0.0, 0.0, 0.5, 0.25, 1.0, 1.0});
+    ASSERT_TRUE(darkerCurve);
     // The darker curve lies below the default curve everywhere; in the mid-tones by far.
     size_t midTones = 0, darkerByFar = 0, invalidDiffers = 0, outputDiffers = 0;
     for (size_t i = 0; i < usual.result.size(); ++i) {
@@ -184,8 +187,10 @@ TEST(VrelRender, CookedPreviewOfAPhotoTakesItsProfileTone)
             darkerByFar += base - CookedAt(curve, i) >= 30;
         }
         invalidDiffers += CookedAt(invalid, i) != base;
-        // Output-referred: grey as it is, (v x 2^-0.25)^(1/2.2), with no curve and no black clip.
-        const double linear = std::min(1.0, usual.result[i] / 65535.0 * std::exp2(-0.25));
+        // Output-referred: no black clip and no default curve, but the exposure tone of -0.25 EV
+        // and the profile's own curve.
+        const double toned = dng::ExposureTone(usual.result[i] / 65535.0, -0.25);
+        const double linear = darkerCurve->Evaluate(toned);
         outputDiffers += CookedAt(output, i) != static_cast<uint8_t>(std::floor(std::pow(linear, 1 / 2.2) * 255 + 0.5));
     }
     EXPECT_GT(midTones, 1000u);
