@@ -557,6 +557,7 @@ void TFMain::btCalculateClick()
     fHalfSizeRun = fUi->cbBilinear->isChecked();
 
     fRunActive = true;
+    fUi->lbNoiseValuesChanged->hide();
     EnableControls(false);
     fUi->btCancel->setEnabled(true);
     fUi->btCancel->repaint();
@@ -857,7 +858,9 @@ void TFMain::btNoisePreviewClick()
     // show and to save.
     fConvert.RestoreStage2Image();
     if (result == TFToolsPreview::kResultApply) {
-        fUi->lbNoiseValuesChanged->hide();
+        // The tuned values wait for the next run, which hides the note when it starts; a run that
+        // does not start leaves the note saying so.
+        fUi->lbNoiseValuesChanged->show();
         btCalculateClick();
         return;
     }

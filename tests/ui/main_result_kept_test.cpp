@@ -180,6 +180,8 @@ TEST_F(ResultKept, EveryWayOfClosingWithoutAConversionLeavesTheResultToSave)
              ASSERT_EQ(boxes.shown.size(), 1u);
              EXPECT_EQ(boxes.shown[0].caption, "Discard result");
              boxes.shown.clear();
+             // The tuned values are still to be applied, and the note says so.
+             EXPECT_FALSE(window->findChild<QWidget*>("lbNoiseValuesChanged")->isHidden());
          }},
         {"finder cancelled", [&] { FinderRun(false); }},
         {"finder OK", [&] { FinderRun(true); }},
@@ -188,6 +190,7 @@ TEST_F(ResultKept, EveryWayOfClosingWithoutAConversionLeavesTheResultToSave)
     for (const auto& [name, way] : ways) {
         SCOPED_TRACE(name);
         Convert();
+        EXPECT_TRUE(window->findChild<QWidget*>("lbNoiseValuesChanged")->isHidden());
         const engine::DNGConvert& convert = window->Converter();
         ASSERT_TRUE(convert.fResultReady);
         const fs::path reference = dir / ("reference-" + std::to_string(n) + ".dng");

@@ -390,11 +390,15 @@ TEST_F(MainWindow, ToolsPreviewOnTheResultThenKeepOrApply)
     EXPECT_FALSE(Find("lbNoiseValuesChanged")->isHidden());
     EXPECT_EQ(window->Converter().fNegative->Stage2Image()->Width(), width);
 
+    // The unsaved result is discarded for the new run, which takes the tuned values.
+    boxes.answers = {platform::MessageResult::kYes};
     QTimer::singleShot(0, window.get(), [&] {
         f.tbNoiseRegular->setValue(30);
         f.btApply->click();
     });
     Click("btNoisePreview");
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].caption, "Discard result");
     EXPECT_TRUE(Find("lbNoiseValuesChanged")->isHidden());
     EXPECT_EQ(Status(), "Done...");
     EXPECT_EQ(window->NoiseSliderPosition(engine::NoiseSlider::kRegularResult), 30);
