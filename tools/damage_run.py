@@ -344,7 +344,7 @@ def cut(f, rnd):
     return "cut to %d bytes" % keep
 
 
-def mutate(f, rnd):
+def mutate(f, rnd, only=None):
     kinds = [
         ("integer", 14, lambda: change_integer(f, rnd, main_tags(f, rnd))),
         ("rational", 12, lambda: change_rational(f, rnd, main_tags(f, rnd))),
@@ -362,6 +362,8 @@ def mutate(f, rnd):
         ("entry bytes", 3, lambda: flip_bytes(f, rnd)),
         ("cut", 1, lambda: cut(f, rnd)),
     ]
+    if only:
+        kinds = [k for k in kinds if k[0] in only]
     done = []
     for _ in range(rnd.choice([1, 1, 1, 2, 2, 3])):
         for _attempt in range(8):
@@ -387,6 +389,8 @@ class Run:
                     self.samples[name] = fh.read()
         if not self.samples:
             sys.exit("no samples in " + args.samples)
+        if args.sample:
+            self.samples = {args.sample: self.samples[args.sample]}
         self.names = list(self.samples)
         self.weights = [SAMPLES[n] for n in self.names]
         self.lock = threading.Lock()
@@ -408,7 +412,7 @@ class Run:
                 f = tp.File(data)
             except ValueError:
                 break
-            mutations = mutate(f, rnd)
+            mutations = mutate(f, rnd, self.args.only)
             if mutations and bytes(f.bytes) != data:
                 data = bytes(f.bytes)
                 break
@@ -553,6 +557,9 @@ def main():
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--timeout", type=float, default=180.0)
     p.add_argument("--work", default="/tmp/velloray-damage-run")
+    p.add_argument("--only", nargs="+", metavar="KIND", help="only these kinds of change (integer, rational, real, "
+                   "geometry, scale, colour, levels, opcode, warp, lens, structure, entry bytes, cut)")
+    p.add_argument("--sample", help="only this sample")
     args = p.parse_args()
     for tool in (args.bench, args.validator):
         if not os.access(tool, os.X_OK):
