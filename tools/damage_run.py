@@ -2,7 +2,8 @@
 """Damaged-input run: converts many damaged copies of the sample photos and checks every outcome.
 
 Each copy is a sample with one to three of its values changed in place (integers, rationals,
-floats, opcode bytes, lens-warp coefficients, geometry, scales, colour tags, black and white
+floats, opcode bytes, lens-warp coefficients, a lens warp of any of the three kinds, sound or
+damaged, in place of the sample's, geometry, scales, colour tags, black and white
 levels, added black-level deltas, a few directory bytes, a cut). Every copy is converted once by
 the headless converter (bench/convert_bench, a Release build), the method turning with the copy
 number and a third of the runs at half size. A run passes when:
@@ -213,6 +214,71 @@ def change_warp(f, rnd):
     return "warp plane %d k%d %r -> %r" % (plane, k, old, new)
 
 
+def lens_set(kind, kr, kt=(0.0, 0.0), radii=(0.0, 1.0)):
+    """One coefficient set of a lens warp of `kind` (1, 2 or 14) from its radial terms."""
+    kr = list(kr)
+    if kind == 1:
+        return (kr + [0.0] * 4)[:4] + list(kt)
+    if kind == 2:
+        return (kr + [0.0] * 4)[:4]
+    return (kr + [0.0] * 15)[:15] + list(kt) + list(radii)
+
+
+def change_lens(f, rnd):
+    """OpcodeList3 replaced by one lens warp of any of the three kinds, sound (what lenses need:
+    outward or inward a few percent to a third, tangential terms, a fisheye's unwrap, an optical
+    centre off the middle) or damaged (folded, shrunk far, turning back, zoomed out of the image,
+    held radii, a reciprocal model crossing zero), with one set or three (the middle one for the
+    one-plane file)."""
+    t = f.tag(51022, f.raw_ifd())
+    if t is None or not f.in_file(t):
+        return None
+    kind = rnd.choice([1, 2, 14])
+    sound = rnd.random() < 0.5
+    reciprocal = 0
+    cx, cy = 0.5, 0.5
+    radii = (0.0, 1.0)
+    kt = (0.0, 0.0)
+    if sound:
+        if kind == 2:
+            kr = rnd.choice([[1.0], [1.0, rnd.uniform(-0.15, 0.3)], [rnd.uniform(0.9, 1.3), rnd.uniform(-0.2, 0.2),
+                                                                   rnd.uniform(-0.05, 0.05)]])
+        else:
+            a = rnd.uniform(-0.15, 0.15)
+            kr = rnd.choice([[1.0, a], [1.0 - a, a], [1.0 + abs(a), -abs(a)], [rnd.uniform(1.0, 1.1)],
+                             [1.32, -0.2, -0.1, -0.02], [1.0, 0.0, -0.03, 0.0, 0.004]])
+            if kind == 1 and len(kr) > 4:
+                kr = [1.0, -0.03, 0.004]
+            if rnd.random() < 0.3:
+                kt = (rnd.uniform(-0.03, 0.03), rnd.uniform(-0.03, 0.03))
+        if rnd.random() < 0.3:
+            cx, cy = rnd.uniform(0.0, 1.0), rnd.uniform(0.0, 1.0)
+    else:
+        k = rnd.uniform(0.0, 2.0)
+        kr = rnd.choice([[-k], [k * 0.05], [1.0, -k], [1.0, 0.0, -k], [1.0, 0.0, 0.0, -k * 2], [1.0 + k],
+                         [1.0, k * 3], [rnd.uniform(-3, 3), rnd.uniform(-3, 3), rnd.uniform(-3, 3)], [1e-3], [1e6]])
+        if rnd.random() < 0.2:
+            kt = (rnd.uniform(-1, 1), rnd.uniform(-1, 1))
+        if kind == 14 and rnd.random() < 0.3:
+            radii = rnd.choice([(0.0, rnd.uniform(0.1, 1.0)), (rnd.uniform(0.0, 0.9), 1.0), (0.5, 0.5)])
+        if kind == 14 and rnd.random() < 0.2:
+            reciprocal = 1
+        if rnd.random() < 0.2:
+            cx, cy = rnd.choice([0.0, 1.0, rnd.random()]), rnd.choice([0.0, 1.0, rnd.random()])
+    main = lens_set(kind, kr, kt, radii)
+    sets = [main]
+    if rnd.random() < 0.6:
+        # Red and blue a little apart from green, as lenses' lateral colour is.
+        d = rnd.choice([0.0, 0.0004, 0.002, 0.05])
+        sets = [[main[0] + d] + main[1:], main, [main[0] - d] + main[1:]]
+    version = 0x01060000 if kind == 14 else 0x01030000
+    tp.put_opcode_list(f, t, [(kind, version, 0, tp.warp_params(kind, sets, cx, cy, reciprocal))])
+    return "%s %s lens warp %s, kr %s, kt %s, centre (%.3g, %.3g)%s%s" % (
+        "sound" if sound else "damaged", {1: "WarpRectilinear", 2: "WarpFisheye", 14: "WarpRectilinear2"}[kind],
+        "of 3 sets" if len(sets) == 3 else "of 1 set", ["%.4g" % v for v in kr], ["%.3g" % v for v in kt], cx, cy,
+        ", radii %r" % (radii,) if kind == 14 else "", ", reciprocal" if reciprocal else "")
+
+
 def change_levels(f, rnd):
     raw = f.raw_ifd()
     choice = rnd.randrange(4)
@@ -278,7 +344,7 @@ def cut(f, rnd):
     return "cut to %d bytes" % keep
 
 
-def mutate(f, rnd):
+def mutate(f, rnd, only=None):
     kinds = [
         ("integer", 14, lambda: change_integer(f, rnd, main_tags(f, rnd))),
         ("rational", 12, lambda: change_rational(f, rnd, main_tags(f, rnd))),
@@ -291,10 +357,13 @@ def mutate(f, rnd):
         ("levels", 16, lambda: change_levels(f, rnd)),
         ("opcode", 6, lambda: change_opcode(f, rnd)),
         ("warp", 16, lambda: change_warp(f, rnd)),
+        ("lens", 16, lambda: change_lens(f, rnd)),
         ("structure", 4, lambda: change_integer(f, rnd, scalar_tags(f, STRUCTURE))),
         ("entry bytes", 3, lambda: flip_bytes(f, rnd)),
         ("cut", 1, lambda: cut(f, rnd)),
     ]
+    if only:
+        kinds = [k for k in kinds if k[0] in only]
     done = []
     for _ in range(rnd.choice([1, 1, 1, 2, 2, 3])):
         for _attempt in range(8):
@@ -320,11 +389,14 @@ class Run:
                     self.samples[name] = fh.read()
         if not self.samples:
             sys.exit("no samples in " + args.samples)
+        if args.sample:
+            self.samples = {args.sample: self.samples[args.sample]}
         self.names = list(self.samples)
         self.weights = [SAMPLES[n] for n in self.names]
         self.lock = threading.Lock()
         self.counts = {}
         self.reasons = {}  # the damage named, numbers left out
+        self.lens = {}  # copies with a lens warp put in: readers' verdict on the photo, and ours
         self.done = 0
         os.makedirs(os.path.join(args.work, "jobs"), exist_ok=True)
         os.makedirs(os.path.join(args.work, "failures"), exist_ok=True)
@@ -340,7 +412,7 @@ class Run:
                 f = tp.File(data)
             except ValueError:
                 break
-            mutations = mutate(f, rnd)
+            mutations = mutate(f, rnd, self.args.only)
             if mutations and bytes(f.bytes) != data:
                 data = bytes(f.bytes)
                 break
@@ -420,6 +492,13 @@ class Run:
             outcome = "refused: " + messages[0][len("message: "):].split("]")[0].strip("[")
         else:
             outcome = "not written, no message"
+        if any(m.startswith("lens: ") for m in mutations):
+            # Whether readers render the photo itself, to tell a sound lens correction refused from
+            # a damaged one.
+            v = subprocess.run([self.args.validator, source], capture_output=True, text=True, errors="replace",
+                               timeout=self.args.timeout)
+            record["lens source taken by readers"] = v.returncode == 0 and not any(
+                l.startswith("*** Error") for l in (v.stdout + v.stderr).splitlines())
         if faults:
             outcome = "PROGRAM FAULT"
             record["faults"] = faults
@@ -437,6 +516,10 @@ class Run:
         else:
             shutil.rmtree(job, ignore_errors=True)
         with self.lock:
+            if "lens source taken by readers" in record:
+                key = "lens, readers %s the photo: %s" % (
+                    "take" if record["lens source taken by readers"] else "refuse", outcome)
+                self.lens[key] = self.lens.get(key, 0) + 1
             self.counts[outcome] = self.counts.get(outcome, 0) + 1
             if outcome == "refused as damaged":
                 reason = messages[0].split("converted:", 1)[-1].replace("main raw image: ", "").strip()
@@ -474,6 +557,9 @@ def main():
     p.add_argument("--seed", type=int, default=1)
     p.add_argument("--timeout", type=float, default=180.0)
     p.add_argument("--work", default="/tmp/velloray-damage-run")
+    p.add_argument("--only", nargs="+", metavar="KIND", help="only these kinds of change (integer, rational, real, "
+                   "geometry, scale, colour, levels, opcode, warp, lens, structure, entry bytes, cut)")
+    p.add_argument("--sample", help="only this sample")
     args = p.parse_args()
     for tool in (args.bench, args.validator):
         if not os.access(tool, os.X_OK):
@@ -487,6 +573,10 @@ def main():
     print("copies %d in %.0f s (%d jobs)" % (run.done, time.time() - started, args.jobs))
     for k, v in sorted(run.counts.items()):
         print("  %-34s %6d" % (k, v))
+    print("lens warps put in (a photo readers take and we refuse is looked at in runs.jsonl: readers may")
+    print("still refuse the one-plane file made from it, at full or half size):")
+    for k, v in sorted(run.lens.items()):
+        print("  %-70s %6d" % (k, v))
     print("damage named most often:")
     for reason, n in sorted(run.reasons.items(), key=lambda kv: -kv[1])[:20]:
         print("  %6d  %s" % (n, reason))

@@ -220,6 +220,33 @@ def warp_centre_at(f: File, op: Opcode, axis):
     return op.params + 4 + 48 * n + 8 * axis
 
 
+def put_opcode_list(f: File, tag: Tag, ops):
+    """Replaces an OpcodeList tag's values by the opcodes given as (id, version, flags, params
+    bytes), appended at the end of the file (the entry's count and offset point to them)."""
+    data = struct.pack(">I", len(ops))
+    for id, version, flags, params in ops:
+        data += struct.pack(">IIII", id, version, flags, len(params)) + params
+    if len(f.bytes) % 2:
+        f.bytes.append(0)
+    at = len(f.bytes)
+    f.bytes += data
+    f.put("II", tag.entry + 4, len(data), at)
+    tag.count, tag.data = len(data), at
+    return tag
+
+
+def warp_params(id, sets, cx=0.5, cy=0.5, reciprocal=0):
+    """Parameters of a lens warp (WarpRectilinear 1, WarpFisheye 2, WarpRectilinear2 14): N, the
+    sets' doubles (6, 4 or 19 each), the centre, and for WarpRectilinear2 the reciprocal flag."""
+    out = struct.pack(">I", len(sets))
+    for s in sets:
+        out += struct.pack(">%dd" % len(s), *s)
+    out += struct.pack(">dd", cx, cy)
+    if id == 14:
+        out += struct.pack(">I", reciprocal)
+    return out
+
+
 def put_deltas(f: File, code, values, denominator=2):
     """Gives the main raw directory a BlackLevelDeltaH (50715) or BlackLevelDeltaV (50716) by taking
     over its BlackLevel entry (a black of 0 is the default, and the codes keep their order), the

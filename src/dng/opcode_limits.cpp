@@ -2,6 +2,7 @@
 
 #include "byte_order.h"
 #include "error.h"
+#include "lens_warp.h"
 #include "warp_rectilinear.h"
 
 #include <bit>
@@ -80,24 +81,22 @@ std::string SetCountProblem(const char* opcode, uint32_t sets, uint32_t planes)
 }
 
 // A colour image's warp goes into the one-plane file made from it with one coefficient set
-// (RewriteForOnePlane), where readers judge it on that file's image: the same size, or half of it
-// (each side halved, a pixel more or less as the active area's edges fall) for a half-size
+// (RewriteWarpForOnePlane), where readers judge it on that file's image: the same size, or half of
+// it (each side halved, a pixel more or less as the active area's edges fall) for a half-size
 // conversion. Readers accept the colour file on the sets joined, so a set they would refuse
-// alone, or the smaller image, must stop the source before anything is written.
-std::string OnePlaneProblem(const Opcode& op, int32_t width, int32_t height, double pixelAspect)
+// alone, or the smaller image, must stop the source before anything is written. `problem` judges
+// the one-plane opcode on an image of the given size.
+template <typename Judge>
+std::string OnePlaneProblem(int32_t width, int32_t height, const Judge& problem)
 {
-    const WarpRectilinear one = WarpRectilinear::Parse(RewriteForOnePlane(op));
-    if (std::string back = one.RunsBackProblem(width, height, pixelAspect); !back.empty())
-        return back + " in the one-plane file";
+    if (std::string full = problem(width, height); !full.empty())
+        return full + " in the one-plane file";
     for (int32_t dh = -1; dh <= 1; ++dh) {
         for (int32_t dw = -1; dw <= 1; ++dw) {
             const int32_t w = width / 2 + dw, h = height / 2 + dh;
             if (w < 1 || h < 1)
                 continue;
-            std::string half = one.SourceAreaProblem(w, h, pixelAspect);
-            if (half.empty())
-                half = one.RunsBackProblem(w, h, pixelAspect);
-            if (!half.empty())
+            if (std::string half = problem(w, h); !half.empty())
                 return half + " in the half-size file of " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
         }
     }
@@ -119,8 +118,13 @@ std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t heig
             return area;
         if (std::string back = warp.RunsBackProblem(width, height, pixelAspect); !back.empty())
             return back;
-        if (planes > 1 && (warp.Planes() == 1 || warp.Planes() == 3))
-            return OnePlaneProblem(op, width, height, pixelAspect);
+        if (planes > 1 && (warp.Planes() == 1 || warp.Planes() == 3)) {
+            const WarpRectilinear one = WarpRectilinear::Parse(RewriteForOnePlane(op));
+            return OnePlaneProblem(width, height, [&](int32_t w, int32_t h) {
+                std::string area = one.SourceAreaProblem(w, h, pixelAspect);
+                return area.empty() ? one.RunsBackProblem(w, h, pixelAspect) : area;
+            });
+        }
         return {};
     } catch (const Error& e) {
         return e.what();
@@ -155,10 +159,29 @@ std::string WarpCentreProblem(const WarpParamLayout& layout, const Params& p)
     return {};
 }
 
+// WarpFisheye and WarpRectilinear2 on the image, then in the one-plane file made from a colour
+// image, at full and half size: the radial rules and readers' tiles, as for WarpRectilinear.
+std::string OtherWarpProblem(const Opcode& op, int32_t width, int32_t height, uint32_t planes, double pixelAspect)
+{
+    try {
+        const LensWarp warp = LensWarp::Parse(op);
+        if (std::string problem = warp.Problem(width, height, pixelAspect); !problem.empty())
+            return problem;
+        if (planes > 1 && (warp.Planes() == 1 || warp.Planes() == 3)) {
+            const LensWarp one = LensWarp::Parse(RewriteWarpForOnePlane(op));
+            return OnePlaneProblem(width, height, [&](int32_t w, int32_t h) { return one.Problem(w, h, pixelAspect); });
+        }
+        return {};
+    } catch (const Error& e) {
+        return e.what();
+    }
+}
+
 // WarpRectilinear2 (DNG 1.6): for each set 15 radial and 2 tangential coefficients and the radii
 // between which the model holds (19 DOUBLEs), then the optical centre (2 DOUBLEs) and whether the
 // radial model is a reciprocal one (LONG).
-std::string WarpRectilinear2Problem(const Params& p, uint32_t planes)
+std::string WarpRectilinear2Problem(const Opcode& op, const Params& p, int32_t width, int32_t height, uint32_t planes,
+                                    double pixelAspect)
 {
     const WarpParamLayout& layout = kWarpRectilinear2Layout;
     if (std::string sets = WarpSetsProblem(layout, p, planes); !sets.empty())
@@ -170,7 +193,9 @@ std::string WarpRectilinear2Problem(const Params& p, uint32_t planes)
             return Named(layout.name, "the radii where the model of set " + std::to_string(set) +
                                           " holds are not 0 <= from < to <= 1");
     }
-    return WarpCentreProblem(layout, p);
+    if (std::string centre = WarpCentreProblem(layout, p); !centre.empty())
+        return centre;
+    return OtherWarpProblem(op, width, height, planes, pixelAspect);
 }
 
 // Opcodes whose parameters are an area, a count and that many floats (DeltaPer..., ScalePer...).
@@ -199,7 +224,9 @@ std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, uint3
     case kOpcodeWarpFisheye:
         if (std::string sets = WarpSetsProblem(kWarpFisheyeLayout, p, planes); !sets.empty())
             return sets;
-        return WarpCentreProblem(kWarpFisheyeLayout, p);
+        if (std::string centre = WarpCentreProblem(kWarpFisheyeLayout, p); !centre.empty())
+            return centre;
+        return OtherWarpProblem(op, width, height, planes, pixelAspect);
     case kOpcodeFixVignetteRadial: {
         const char* name = "FixVignetteRadial";
         if (p.Size() != 56)
@@ -289,7 +316,7 @@ std::string OpcodeProblem(const Opcode& op, int32_t width, int32_t height, uint3
     case kOpcodeScalePerColumn:
         return PerLineProblem("ScalePerColumn", p);
     case kOpcodeWarpRectilinear2:
-        return WarpRectilinear2Problem(p, planes);
+        return WarpRectilinear2Problem(op, p, width, height, planes, pixelAspect);
     default:
         // The list is copied into the written file, whose readers would have to run it.
         if (!op.IsOptional())

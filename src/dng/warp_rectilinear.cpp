@@ -245,6 +245,14 @@ WarpRectilinear::Point WarpRectilinear::MapPoint(uint32_t set, int32_t width, in
     return {cx + m * (f * dx + tx), (cy + m * (f * dy + ty)) * pixelAspect};
 }
 
+WarpMapping WarpRectilinear::ReaderMapping(int32_t width, int32_t height, double pixelAspect) const
+{
+    return [this, width, height, pixelAspect](uint32_t set, int32_t x, int32_t y) {
+        const Point p = MapPoint(set, width, height, pixelAspect, x, y);
+        return WarpSource{p.x, p.y};
+    };
+}
+
 std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const
 {
     if (width < 1 || height < 1 || !(std::isfinite(pixelAspect) && pixelAspect > 0.0))
@@ -253,50 +261,10 @@ std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, do
         return "WarpRectilinear: an image of " + std::to_string(width) + " x " + std::to_string(height) +
                " pixels is too small to correct (at least " + std::to_string(kMinSide) + " x " +
                std::to_string(kMinSide) + " needed)";
-    // Output pixels looked at along each axis: all of them below 1024, else a step of at most 64
-    // (so that every tile holds several), and always the last one.
-    const auto axis = [](int32_t n) {
-        const int32_t step = std::clamp(n / 512, 1, 64);
-        std::vector<int32_t> at;
-        for (int32_t i = 0; i < n; i += step)
-            at.push_back(i);
-        if (at.back() != n - 1)
-            at.push_back(n - 1);
-        return at;
-    };
-    const std::vector<int32_t> xs = axis(width);
-    const std::vector<int32_t> ys = axis(height);
-    const double w = width, h = height;
-    const int32_t tilesAcross = (width + kReaderTile - 1) / kReaderTile;
-    const int32_t tilesDown = (height + kReaderTile - 1) / kReaderTile;
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    struct Box {
-        double x0 = kInf, y0 = kInf, x1 = -kInf, y1 = -kInf;
-    };
-    for (uint32_t set = 0; set < Planes(); ++set) {
-        std::vector<Box> tiles(static_cast<size_t>(tilesAcross) * static_cast<size_t>(tilesDown));
-        for (int32_t y : ys) {
-            for (int32_t x : xs) {
-                const Point s = SourcePoint(set, width, height, pixelAspect, x, y);
-                if (!(s.x >= -w && s.x <= 2.0 * w && s.y >= -h && s.y <= 2.0 * h))
-                    return "WarpRectilinear: output pixel (" + std::to_string(x) + ", " + std::to_string(y) +
-                           ") reads from far outside the image";
-                Box& b = tiles[static_cast<size_t>(y / kReaderTile) * static_cast<size_t>(tilesAcross) +
-                               static_cast<size_t>(x / kReaderTile)];
-                b.x0 = std::min(b.x0, s.x), b.x1 = std::max(b.x1, s.x);
-                b.y0 = std::min(b.y0, s.y), b.y1 = std::max(b.y1, s.y);
-            }
-        }
-        for (size_t t = 0; t < tiles.size(); ++t) {
-            const Box& b = tiles[t];
-            if (b.x1 < kKernelReach || b.x0 > w - kKernelReach || b.y1 < kKernelReach || b.y0 > h - kKernelReach)
-                return "WarpRectilinear: the tile of output pixels at (" +
-                       std::to_string((t % static_cast<size_t>(tilesAcross)) * kReaderTile) + ", " +
-                       std::to_string((t / static_cast<size_t>(tilesAcross)) * kReaderTile) +
-                       ") has no source area inside the image";
-        }
-    }
-    return {};
+    const WarpMapping map = ReaderMapping(width, height, pixelAspect);
+    if (std::string far = WarpFarOutsideProblem("WarpRectilinear", Planes(), map, width, height); !far.empty())
+        return far;
+    return WarpTileProblem("WarpRectilinear", Planes(), map, width, height, TileRule::kSourceArea);
 }
 
 std::string WarpRectilinear::RadialProblem() const
@@ -339,36 +307,8 @@ std::string WarpRectilinear::RunsBackProblem(int32_t width, int32_t height, doub
         return "WarpRectilinear: no image to warp";
     if (pixelAspect != 1.0)
         return SlopeProblem();
-    const int32_t across = (width + kReaderTile - 1) / kReaderTile;
-    const int32_t down = (height + kReaderTile - 1) / kReaderTile;
-    const int32_t tileW = (width + across - 1) / across;
-    const int32_t tileH = (height + down - 1) / down;
-    constexpr double kInf = std::numeric_limits<double>::infinity();
-    for (int32_t top = 0; top < height; top += tileH) {
-        const int32_t bottom = std::min(top + tileH, height) - 1;
-        for (int32_t left = 0; left < width; left += tileW) {
-            const int32_t right = std::min(left + tileW, width) - 1;
-            double x0 = kInf, x1 = -kInf, y0 = kInf, y1 = -kInf;
-            for (uint32_t set = 0; set < Planes(); ++set) {
-                for (int32_t y = top; y <= bottom; ++y) {
-                    x0 = std::min(x0, MapPoint(set, width, height, 1.0, left, y).x);
-                    x1 = std::max(x1, MapPoint(set, width, height, 1.0, right, y).x);
-                }
-                for (int32_t x = left; x <= right; ++x) {
-                    y0 = std::min(y0, MapPoint(set, width, height, 1.0, x, top).y);
-                    y1 = std::max(y1, MapPoint(set, width, height, 1.0, x, bottom).y);
-                }
-            }
-            // Whole pixels, rounded outward; a millionth of a pixel towards refusal keeps the
-            // answer on the readers' side where their arithmetic rounds differently.
-            constexpr double kMargin = 1e-6;
-            if (std::floor(x0 + kMargin) > std::ceil(x1 - kMargin) || std::floor(y0 + kMargin) > std::ceil(y1 - kMargin))
-                return "WarpRectilinear: the mapping runs back towards the centre across the tile of output pixels at (" +
-                       std::to_string(left) + ", " + std::to_string(top) +
-                       "), which leaves it no source area (the picture folds over itself before its corner)";
-        }
-    }
-    return {};
+    return WarpTileProblem("WarpRectilinear", Planes(), ReaderMapping(width, height, 1.0), width, height,
+                           TileRule::kTurnBack);
 }
 
 void WarpRectilinear::Apply(Host& /*host*/, Image& image, double pixelAspect) const

@@ -4,6 +4,7 @@
 
 #include "image.h"
 #include "opcode_list.h"
+#include "warp_tiles.h"
 
 #include <array>
 #include <cstdint>
@@ -60,17 +61,6 @@ public:
     };
     Point SourcePoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, int32_t x, int32_t y) const;
 
-    // Why a reader could not apply the warp to an image of this size, or empty. Readers resample
-    // tile by tile (tiles of kReaderTile pixels) and take each tile's source area from where its
-    // pixels read, limited to the part of the image where the whole resampling kernel fits (the
-    // image less kKernelReach pixels on each side): a tile whose source area misses that part
-    // leaves the reader nothing to resample, and source points far outside the image overflow its
-    // integer coordinates. Images under kMinSide pixels a side are refused outright: there the
-    // kernel's part of the image is a few pixels or none, and no camera corrects a lens on so
-    // small a picture. Checked on a grid of output pixels (every pixel of an image under 1024
-    // pixels a side), for every coefficient set: every source point lies within the image widened
-    // by its own size on each side, and every tile's source area meets the kernel's part.
-    static constexpr int32_t kReaderTile = 256;
     // Why a coefficient set's radial mapping f(r) = r (kr0 + kr1 r^2 + kr2 r^4 + kr3 r^6), over the
     // radii 0 < r <= 1 that the image covers, is no lens correction a reader can apply, or empty.
     // Each set must map outward, away from the centre:
@@ -83,25 +73,23 @@ public:
     // in s, whose smallest value on [0, 1] lies at an end or where its derivative is 0.
     static constexpr double kMinRadialRatio = 0.02;
     std::string RadialProblem() const;
+    // Why a reader could not apply the warp to an image of this size, or empty: an image under
+    // kMinSide pixels a side (the resampling kernel has little or no room in it, and no camera
+    // corrects a lens on so small a picture), source points far outside the image (readers'
+    // integer coordinates overflow), or one of readers' tiles (equal tiles of at most 256 pixels,
+    // bounds from its edge pixels, the sets joined: warp_tiles.h) whose source area lies wholly
+    // outside the part of the image the resampling kernel reaches.
     static constexpr int32_t kMinSide = 8;
-    static constexpr double kKernelReach = 2.0;
     std::string SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const;
 
     // Why a reader would find a tile of this image with an empty source area because the warp
     // turns back on itself inside it (a radial mapping with f'(r) < 0, or strong tangential
-    // terms), or empty. Readers split the
-    // image into tiles of equal size, ceil(width / kReaderTile) across and ceil(height /
-    // kReaderTile) down (the last ones cut at the image's edge), and take a tile's source area
-    // from where its edge pixels read, pixel (x, y) at the point (x, y): the left bound is the
-    // lowest x' of its left column, the right bound the highest x' of its right column, the top
-    // and bottom likewise from its top and bottom rows, rounded outward to whole pixels and
-    // joined over the coefficient sets. A tile whose left bound lies right of its right bound (or
-    // top below bottom) has none: where the mapping turns back across a tile, its outer column
-    // reads nearer the centre than its inner one. Whether that happens depends on the image's
-    // size and centre, not on the coefficients alone (f = r - k r^3 centred on 2400 x 1600
-    // pixels is refused from k = 0.6044, on 1200 x 800 from k = 0.8090), so every edge pixel of
-    // every tile is mapped. With pixels that are not square, where readers draw the line
-    // slightly elsewhere, any coefficient set that runs back before the corner is refused.
+    // terms), or empty: the tile's edge pixels, mapped, give bounds that cross (warp_tiles.h).
+    // Whether that happens depends on the image's size and centre, not on the coefficients alone
+    // (f = r - k r^3 centred on 2400 x 1600 pixels is refused from k = 0.6044, on 1200 x 800 from
+    // k = 0.8090), so every edge pixel of every tile is mapped. With pixels that are not square,
+    // where readers draw the line slightly elsewhere, any coefficient set that runs back before
+    // the corner is refused.
     std::string RunsBackProblem(int32_t width, int32_t height, double pixelAspect) const;
 
     // Corrects the image in place: each output pixel is sampled with the Catmull-Rom bicubic at its
@@ -114,6 +102,8 @@ private:
     // Where the continuous position (px, py) of an image of the given size reads from, for
     // coefficient set `set` (the model of SourcePoint).
     Point MapPoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, double px, double py) const;
+    // The mapping at the points readers take a tile's bounds from: pixel (x, y) at (x, y).
+    WarpMapping ReaderMapping(int32_t width, int32_t height, double pixelAspect) const;
     // Whether some coefficient set's radial mapping runs back (f'(r) < 0) on [0, 1]; the first such
     // plane's problem, or empty.
     std::string SlopeProblem() const;

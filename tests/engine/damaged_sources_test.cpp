@@ -96,6 +96,53 @@ struct Sample {
             for (uint32_t k = 0; k < 4; ++k)
                 PutWarpCoefficient(plane, k, kr[k]);
     }
+    // The optical centre's x (axis 0) or y (axis 1) of that opcode (three sets).
+    void PutWarpCentre(uint32_t axis, double value)
+    {
+        PutBigDouble(Tag(kOpcodeList3).dataOffset + 4 + 16 + 4 + 48 * 3 + 8 * axis, value);
+    }
+    void PutBigDouble(uint64_t at, double value)
+    {
+        const auto bits = std::bit_cast<uint64_t>(value);
+        for (int i = 0; i < 8; ++i)
+            bytes.at(at + i) = static_cast<uint8_t>(bits >> (8 * (7 - i)));
+    }
+    // OpcodeList3 replaced by one lens warp (big-endian, version 1.3, or 1.6 for
+    // WarpRectilinear2) of `sets` coefficient sets of the given values, then the centre (and for
+    // WarpRectilinear2 a reciprocal flag of 0). The list goes after the file's end; the entry
+    // points to it.
+    void PutOtherWarp(uint32_t id, uint32_t sets, const std::vector<double>& set, double cx = 0.5, double cy = 0.5)
+    {
+        std::vector<uint8_t> params;
+        const auto put32 = [](std::vector<uint8_t>& out, uint32_t v) {
+            for (int i = 3; i >= 0; --i)
+                out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        };
+        const auto putDouble = [&](double v) {
+            const auto bits = std::bit_cast<uint64_t>(v);
+            for (int i = 7; i >= 0; --i)
+                params.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+        };
+        put32(params, sets);
+        for (uint32_t i = 0; i < sets; ++i)
+            for (double v : set)
+                putDouble(v);
+        putDouble(cx), putDouble(cy);
+        if (id == dng::kOpcodeWarpRectilinear2)
+            put32(params, 0);
+        std::vector<uint8_t> list;
+        put32(list, 1), put32(list, id), put32(list, id == dng::kOpcodeWarpRectilinear2 ? 0x01060000 : 0x01030000);
+        put32(list, 0), put32(list, static_cast<uint32_t>(params.size()));
+        list.insert(list.end(), params.begin(), params.end());
+        size_t image = 0;
+        while (!container.Images().at(image).Find(kOpcodeList3))
+            ++image;
+        const uint32_t entry = EntryOf(image, kOpcodeList3);
+        bytes.resize((bytes.size() + 1) & ~size_t(1));
+        Put32(entry + 4, static_cast<uint32_t>(list.size()));
+        Put32(entry + 8, static_cast<uint32_t>(bytes.size()));
+        bytes.insert(bytes.end(), list.begin(), list.end());
+    }
     // Black level deltas (SRATIONAL, numerator over 2) in an image directory: its BlackLevel entry
     // (a black of 0, the default) becomes the deltas' tag, whose values follow the file's end.
     void PutBlackDeltasOverBlackLevel(size_t image, uint16_t code, const std::vector<int32_t>& halves)
@@ -172,7 +219,8 @@ const Case kCases[] = {
      [](Sample& s) { s.Put32(s.Tag(kBestQualityScale).dataOffset, 0x80000001u); }, "BestQualityScale"},
     {"warp coefficient of 1e20", "leica-t-warp.dng", 5, [](Sample& s) { s.PutWarpKr0High(0x4415AF1Du); },
      "far outside the image"},
-    {"warp coefficient of 2.5", "leica-t-warp.dng", 5, [](Sample& s) { s.PutWarpKr0High(0x40040000u); },
+    // The written file keeps the green set: a zoom of 2.5 there leaves its corner tiles no source area.
+    {"warp coefficient of 2.5", "leica-t-warp.dng", 5, [](Sample& s) { s.PutWarpCoefficient(1, 0, 2.5); },
      "no source area"},
     {"warp coefficient not a number", "leica-t-warp.dng", 5, [](Sample& s) { s.PutWarpKr0High(0x7FF80000u); },
      "not a finite number"},
@@ -224,6 +272,26 @@ const Case kCases[] = {
              s.PutWarpCoefficient(0, k, k == 0 ? 0.01 : 0.0);
      },
      "plane 0 shrinks the picture more than 50-fold"},
+    // WarpFisheye and WarpRectilinear2 by their own mappings (readers: "empty source area", "area
+    // exceeds tile size", "overflow computing buffer size").
+    {"fisheye folded by kr0 = -1", "leica-t-warp.dng", 0,
+     [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpFisheye, 3, {-1, 0, 0, 0}); },
+     "OpcodeList3: WarpFisheye: the radial mapping of plane 0 is not positive at r = 0.00"},
+    {"fisheye shrinking at the corner", "leica-t-warp.dng", 2,
+     [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpFisheye, 1, {1, -1.5, 0, 0}); },
+     "OpcodeList3: WarpFisheye: the radial mapping of plane 0 shrinks the picture more than 10-fold", true},
+    {"fisheye shrinking 200-fold", "leica-t-warp.dng", 4,
+     [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpFisheye, 3, {0.005, 0, 0, 0}); },
+     "OpcodeList3: WarpFisheye: the radial mapping of plane 0 shrinks the picture more than 10-fold at r = 0.00"},
+    {"rectilinear2 folded by kr0 = -1", "leica-t-warp.dng", 1,
+     [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpRectilinear2, 1, {-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}); },
+     "OpcodeList3: WarpRectilinear2: the radial mapping of plane 0 is not positive"},
+    {"rectilinear2 shrinking 200-fold", "leica-t-warp.dng", 3,
+     [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpRectilinear2, 3, {0.005, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}); },
+     "OpcodeList3: WarpRectilinear2: the radial mapping of plane 0 shrinks the picture more than 50-fold", true},
+    {"rectilinear2 turning back", "leica-t-warp.dng", 5,
+     [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpRectilinear2, 1, {1, 0, -0.7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}); },
+     "OpcodeList3: WarpRectilinear2: the mapping runs back towards the centre across the tile of output pixels at"},
     // Black levels that readers cannot scale to 16 bits (their linearisation overflows).
     {"BlackLevelDeltaV entry of -2684357.5", "m9-16bit-rggb.dng", 0,
      [](Sample& s) { s.PutBlackDeltasOverBlackLevel(1, kBlackLevelDeltaV, Deltas(12, -5368715)); },
@@ -388,6 +456,77 @@ TEST(DamagedSources, LensWarpsThatTurnBackFollowReaders)
     fs::remove_all(out);
     if (!validator)
         GTEST_SKIP() << "no DNG validator beside the samples: the outcomes were not checked against readers";
+}
+
+// Sound lens corrections of the three kinds: readers render the photo, so it converts at full
+// and at half size and readers accept the written one-plane file. Before readers' equal tiles
+// were followed, the strong ones, the off-centre one, the tangential one and the zoom were
+// refused (their last row or column of 256-pixel tiles is thin).
+TEST(DamagedSources, SoundLensWarpsConvertAndReadersTakeTheFile)
+{
+    if (!fs::exists(fixtures::SamplePath("leica-t-warp.dng")))
+        GTEST_SKIP() << "no samples";
+    const bool validator = !fixtures::ValidatorPath().empty();
+    const fs::path out = fs::temp_directory_path() / ("velloray-sound-warps-" + std::to_string(::getpid()));
+    const auto every = [](std::array<double, 6> k) {
+        return [k](Sample& s) {
+            for (uint32_t plane = 0; plane < 3; ++plane)
+                for (uint32_t i = 0; i < 6; ++i)
+                    s.PutWarpCoefficient(plane, i, k[i]);
+        };
+    };
+    const std::vector<double> r2Tail = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0.01, -0.005, 0, 1};
+    std::vector<double> r2{1.02, 0, -0.05, 0, 0.01};
+    r2.insert(r2.end(), r2Tail.begin(), r2Tail.end());
+    const struct {
+        const char* name;
+        std::function<void(Sample&)> lens;
+    } cases[] = {
+        {"outward, red and blue apart",
+         [&](Sample& s) {
+             every({1, 0.10, 0, 0, 0, 0})(s);
+             s.PutWarpCoefficient(0, 0, 1.0004), s.PutWarpCoefficient(2, 0, 0.9996);
+         }},
+        {"1.15 back by 0.15", every({1.15, -0.15, 0, 0, 0, 0})},
+        {"1.32 back by 0.32", every({1.32, -0.32, 0, 0, 0, 0})},
+        {"1.32 with three terms", every({1.32, -0.2, -0.1, -0.02, 0, 0})},
+        {"centre on the left edge",
+         [&](Sample& s) { every({1, 0.05, 0, 0, 0, 0})(s), s.PutWarpCentre(0, 0.0); }},
+        {"tangential", every({1, -0.03, 0, 0, 0.03, -0.03})},
+        {"zoom 1.08", every({1.08, 0, 0, 0, 0, 0})},
+        {"fisheye", [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpFisheye, 3, {1, 0, 0, 0}); }},
+        {"fisheye off centre", [](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpFisheye, 1, {1.1, 0.1, 0, 0}, 0.4, 0.6); }},
+        {"rectilinear2", [&](Sample& s) { s.PutOtherWarp(dng::kOpcodeWarpRectilinear2, 3, r2); }},
+    };
+    int method = 0;
+    for (const auto& c : cases) {
+        for (bool half : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (half ? ", half size" : ""));
+            fs::remove_all(out);
+            fs::create_directories(out);
+            Sample s = LoadSample("leica-t-warp.dng");
+            c.lens(s);
+            const fixtures::TempFile source(s.bytes);
+            if (validator && !half) {
+                EXPECT_TRUE(fixtures::Validate(source.PathString()).accepted);
+            }
+            enginetest::FakeEngineUi ui;
+            SetUpAutoSave(ui, out, method, half);
+            engine::DNGConvert convert(ui);
+            convert.fMethod = method;
+            method = (method + 1) % 6;
+            EXPECT_EQ(convert.OpenAndIdentify(source.PathString(), source.FileName()), 1);
+            ASSERT_TRUE(ui.boxes.shown.empty()) << ui.boxes.shown[0].text;
+            ASSERT_FALSE(convert.fWrittenPath.empty());
+            if (validator) {
+                const fixtures::Validation v = fixtures::Validate(convert.fWrittenPath);
+                EXPECT_TRUE(v.accepted) << v.output;
+            }
+        }
+    }
+    fs::remove_all(out);
+    if (!validator)
+        GTEST_SKIP() << "no DNG validator beside the samples: the written files were not validated";
 }
 
 } // namespace

@@ -1,0 +1,85 @@
+#include "warp_tiles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace dng {
+
+ReaderTiles ReaderTiles::Of(int32_t imageWidth, int32_t imageHeight)
+{
+    const int32_t across = (imageWidth + kTile - 1) / kTile;
+    const int32_t down = (imageHeight + kTile - 1) / kTile;
+    return {(imageWidth + across - 1) / across, (imageHeight + down - 1) / down};
+}
+
+std::string WarpTileProblem(const char* name, uint32_t sets, const WarpMapping& map, int32_t width, int32_t height,
+                            TileRule rule)
+{
+    if (width < 1 || height < 1)
+        return std::string(name) + ": no image to warp";
+    const ReaderTiles tiles = ReaderTiles::Of(width, height);
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    for (int32_t top = 0; top < height; top += tiles.height) {
+        const int32_t bottom = std::min(top + tiles.height, height) - 1;
+        for (int32_t left = 0; left < width; left += tiles.width) {
+            const int32_t right = std::min(left + tiles.width, width) - 1;
+            double x0 = kInf, x1 = -kInf, y0 = kInf, y1 = -kInf;
+            for (uint32_t set = 0; set < sets; ++set) {
+                for (int32_t y = top; y <= bottom; ++y) {
+                    x0 = std::min(x0, map(set, left, y).x);
+                    x1 = std::max(x1, map(set, right, y).x);
+                }
+                for (int32_t x = left; x <= right; ++x) {
+                    y0 = std::min(y0, map(set, x, top).y);
+                    y1 = std::max(y1, map(set, x, bottom).y);
+                }
+            }
+            const std::string tile = "the tile of output pixels at (" + std::to_string(left) + ", " +
+                                     std::to_string(top) + ")";
+            if (rule == TileRule::kTurnBack) {
+                // Whole pixels, rounded outward; a millionth of a pixel towards refusal keeps the
+                // answer on the readers' side where their arithmetic rounds differently.
+                constexpr double kMargin = 1e-6;
+                if (std::floor(x0 + kMargin) > std::ceil(x1 - kMargin) ||
+                    std::floor(y0 + kMargin) > std::ceil(y1 - kMargin))
+                    return std::string(name) + ": the mapping runs back towards the centre across " + tile +
+                           ", which leaves it no source area (the picture folds over itself before its corner)";
+            } else if (!(x1 >= 1.0 && y1 >= 1.0 && x0 <= width - 2.0 && y0 <= height - 2.0)) {
+                return std::string(name) + ": " + tile + " has no source area inside the image";
+            }
+        }
+    }
+    return {};
+}
+
+std::string WarpFarOutsideProblem(const char* name, uint32_t sets, const WarpMapping& map, int32_t width,
+                                  int32_t height)
+{
+    const auto axis = [](int32_t n) {
+        const int32_t step = std::clamp(n / 512, 1, 64);
+        std::vector<int32_t> at;
+        for (int32_t i = 0; i < n; i += step)
+            at.push_back(i);
+        if (at.back() != n - 1)
+            at.push_back(n - 1);
+        return at;
+    };
+    if (width < 1 || height < 1)
+        return std::string(name) + ": no image to warp";
+    const std::vector<int32_t> xs = axis(width);
+    const std::vector<int32_t> ys = axis(height);
+    const double w = width, h = height;
+    for (uint32_t set = 0; set < sets; ++set)
+        for (int32_t y : ys)
+            for (int32_t x : xs) {
+                const WarpSource s = map(set, x, y);
+                if (!(s.x >= -w && s.x <= 2.0 * w && s.y >= -h && s.y <= 2.0 * h))
+                    return std::string(name) + ": output pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+                           ") reads from far outside the image";
+            }
+    return {};
+}
+
+} // namespace dng
