@@ -90,15 +90,8 @@ WarpSource LensWarp::MapPoint(uint32_t set, int32_t width, int32_t height, doubl
                               double py) const
 {
     const Coefficients& c = fSets[std::min<size_t>(set, fSets.size() - 1)];
-    const double w = static_cast<double>(width);
-    const double h = static_cast<double>(height) / pixelAspect;
-    const double cx = fCX * w;
-    const double cy = fCY * h;
-    const double farX = std::max(cx, w - cx);
-    const double farY = std::max(cy, h - cy);
-    const double m = std::sqrt(farX * farX + farY * farY);
-    const double dx = (px - cx) / m;
-    const double dy = (py / pixelAspect - cy) / m;
+    const WarpFrame frame = WarpFrame::Of(width, height, pixelAspect, fCX, fCY);
+    const auto [dx, dy] = frame.Offset(px, py);
     const double r2 = dx * dx + dy * dy;
     const double ratio = Ratio(set, std::sqrt(r2));
     double tx = 0.0, ty = 0.0;
@@ -106,7 +99,7 @@ WarpSource LensWarp::MapPoint(uint32_t set, int32_t width, int32_t height, doubl
         tx = c.kt[0] * 2.0 * dx * dy + c.kt[1] * (r2 + 2.0 * dx * dx);
         ty = c.kt[1] * 2.0 * dx * dy + c.kt[0] * (r2 + 2.0 * dy * dy);
     }
-    return {cx + m * (ratio * dx + tx), (cy + m * (ratio * dy + ty)) * pixelAspect};
+    return frame.Position(ratio * dx + tx, ratio * dy + ty);
 }
 
 std::string LensWarp::RadialProblem() const

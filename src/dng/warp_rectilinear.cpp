@@ -227,22 +227,14 @@ WarpRectilinear::Point WarpRectilinear::MapPoint(uint32_t set, int32_t width, in
                                                  double px, double py) const
 {
     const Coefficients& c = fPlanes[std::min<size_t>(set, fPlanes.size() - 1)];
-    const double w = static_cast<double>(width);
-    // The height in pixel widths.
-    const double h = static_cast<double>(height) / pixelAspect;
-    const double cx = fCX * w;
-    const double cy = fCY * h;
-    const double farX = std::max(cx, w - cx);
-    const double farY = std::max(cy, h - cy);
-    const double m = std::sqrt(farX * farX + farY * farY);
-
-    const double dx = (px - cx) / m;
-    const double dy = (py / pixelAspect - cy) / m;
+    const WarpFrame frame = WarpFrame::Of(width, height, pixelAspect, fCX, fCY);
+    const auto [dx, dy] = frame.Offset(px, py);
     const double r2 = std::min(dx * dx + dy * dy, 1.0);
     const double f = c.kr[0] + r2 * (c.kr[1] + r2 * (c.kr[2] + r2 * c.kr[3]));
     const double tx = c.kt[0] * 2.0 * dx * dy + c.kt[1] * (r2 + 2.0 * dx * dx);
     const double ty = c.kt[1] * 2.0 * dx * dy + c.kt[0] * (r2 + 2.0 * dy * dy);
-    return {cx + m * (f * dx + tx), (cy + m * (f * dy + ty)) * pixelAspect};
+    const WarpSource source = frame.Position(f * dx + tx, f * dy + ty);
+    return {source.x, source.y};
 }
 
 WarpMapping WarpRectilinear::ReaderMapping(int32_t width, int32_t height, double pixelAspect) const

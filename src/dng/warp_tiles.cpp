@@ -7,6 +7,17 @@
 
 namespace dng {
 
+WarpFrame WarpFrame::Of(int32_t width, int32_t height, double pixelAspect, double centreX, double centreY)
+{
+    const double w = static_cast<double>(width);
+    const double h = static_cast<double>(height) / pixelAspect;
+    const double cx = centreX * w;
+    const double cy = centreY * h;
+    const double farX = std::max(cx, w - cx);
+    const double farY = std::max(cy, h - cy);
+    return {cx, cy, std::sqrt(farX * farX + farY * farY), pixelAspect};
+}
+
 ReaderTiles ReaderTiles::Of(int32_t imageWidth, int32_t imageHeight)
 {
     const int32_t across = (imageWidth + kTile - 1) / kTile;

@@ -23,6 +23,23 @@ struct WarpSource {
     double y;
 };
 
+// The frame every lens warp is evaluated in, for an image of width x height pixels whose pixels
+// are pixelAspect times as wide as high: the optical centre at (cx W, cy H'), with H' the height in
+// pixel widths, and m the distance from it to the farthest image corner. Positions become offsets
+// from the centre in units of m (vertical ones measured in pixel widths) and back.
+struct WarpFrame {
+    double cx;
+    double cy;
+    double m;
+    double pixelAspect;
+
+    static WarpFrame Of(int32_t width, int32_t height, double pixelAspect, double centreX, double centreY);
+    // (px, py) as offsets (dx, dy) from the centre, in units of m.
+    WarpSource Offset(double px, double py) const { return {(px - cx) / m, (py / pixelAspect - cy) / m}; }
+    // The position at offsets (dx, dy) from the centre.
+    WarpSource Position(double dx, double dy) const { return {cx + m * dx, (cy + m * dy) * pixelAspect}; }
+};
+
 // Where output pixel (x, y) reads from, for coefficient set `set`, with the pixel at the point
 // (x, y) and the optical centre at (cx W, cy H): the positions readers take a tile's bounds from.
 using WarpMapping = std::function<WarpSource(uint32_t set, int32_t x, int32_t y)>;
