@@ -86,11 +86,9 @@ double LensWarp::Ratio(uint32_t set, double r) const
     return fReciprocal ? 1.0 / sum : sum;
 }
 
-WarpSource LensWarp::MapPoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, double px,
-                              double py) const
+WarpSource LensWarp::MapPoint(const WarpFrame& frame, uint32_t set, double px, double py) const
 {
     const Coefficients& c = fSets[std::min<size_t>(set, fSets.size() - 1)];
-    const WarpFrame frame = WarpFrame::Of(width, height, pixelAspect, fCX, fCY);
     const auto [dx, dy] = frame.Offset(px, py);
     const double r2 = dx * dx + dy * dy;
     const double ratio = Ratio(set, std::sqrt(r2));
@@ -149,16 +147,17 @@ std::string LensWarp::Problem(int32_t width, int32_t height, double pixelAspect)
                std::to_string(kMinSide) + " needed)";
     if (std::string radial = RadialProblem(); !radial.empty())
         return radial;
-    const WarpMapping map = [this, width, height, pixelAspect](uint32_t set, int32_t x, int32_t y) {
-        return MapPoint(set, width, height, pixelAspect, x, y);
+    const WarpMapping map = [this, frame = FrameOf(width, height, pixelAspect)](uint32_t set, int32_t x, int32_t y) {
+        return MapPoint(frame, set, x, y);
     };
     if (std::string far = WarpFarOutsideProblem(Name(), Planes(), map, width, height); !far.empty())
         return far;
-    if (std::string area = WarpTileProblem(Name(), Planes(), map, width, height, TileRule::kSourceArea); !area.empty())
+    const std::vector<TileBounds> tiles = ReaderTileBounds(Planes(), map, width, height);
+    if (std::string area = TileBoundsProblem(Name(), tiles, width, height, TileRule::kSourceArea); !area.empty())
         return area;
     if (pixelAspect != 1.0)
         return SlopeProblem();
-    return WarpTileProblem(Name(), Planes(), map, width, height, TileRule::kTurnBack);
+    return TileBoundsProblem(Name(), tiles, width, height, TileRule::kTurnBack);
 }
 
 } // namespace dng

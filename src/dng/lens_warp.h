@@ -46,7 +46,12 @@ public:
     //     px' = Cx + m (Ratio(r) dx + tx),   py' = Cy + m (Ratio(r) dy + ty)
     // where WarpRectilinear2 adds tx = kt0 2 dx dy + kt1 (r^2 + 2 dx^2), ty = kt1 2 dx dy + kt0 (r^2
     // + 2 dy^2), and WarpFisheye nothing.
-    WarpSource MapPoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, double px, double py) const;
+    WarpSource MapPoint(const WarpFrame& frame, uint32_t set, double px, double py) const;
+    // The frame of an image of this size (warp_tiles.h), which MapPoint takes.
+    WarpFrame FrameOf(int32_t width, int32_t height, double pixelAspect) const
+    {
+        return WarpFrame::Of(width, height, pixelAspect, fCX, fCY);
+    }
 
     // Why some coefficient set's radial mapping, over the radii 0..1 the image covers (looked at
     // every 1/1024), is no lens correction a reader can apply, or empty: a ratio that is not a

@@ -114,16 +114,12 @@ std::string WarpRectilinearProblem(const Opcode& op, int32_t width, int32_t heig
             return "WarpRectilinear: the optical centre lies outside the image";
         if (std::string radial = warp.RadialProblem(); !radial.empty())
             return radial;
-        if (std::string area = warp.SourceAreaProblem(width, height, pixelAspect); !area.empty())
-            return area;
-        if (std::string back = warp.RunsBackProblem(width, height, pixelAspect); !back.empty())
-            return back;
+        if (std::string tiles = warp.TilesProblem(width, height, pixelAspect); !tiles.empty())
+            return tiles;
         if (planes > 1 && (warp.Planes() == 1 || warp.Planes() == 3)) {
             const WarpRectilinear one = WarpRectilinear::Parse(RewriteForOnePlane(op));
-            return OnePlaneProblem(width, height, [&](int32_t w, int32_t h) {
-                std::string area = one.SourceAreaProblem(w, h, pixelAspect);
-                return area.empty() ? one.RunsBackProblem(w, h, pixelAspect) : area;
-            });
+            return OnePlaneProblem(width, height,
+                                   [&](int32_t w, int32_t h) { return one.TilesProblem(w, h, pixelAspect); });
         }
         return {};
     } catch (const Error& e) {

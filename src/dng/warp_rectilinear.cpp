@@ -220,14 +220,13 @@ std::vector<uint8_t> WarpRectilinear::Params() const
 WarpRectilinear::Point WarpRectilinear::SourcePoint(uint32_t set, int32_t width, int32_t height, double pixelAspect,
                                                     int32_t x, int32_t y) const
 {
-    return MapPoint(set, width, height, pixelAspect, static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5);
+    return MapPoint(FrameOf(width, height, pixelAspect), set, static_cast<double>(x) + 0.5,
+                    static_cast<double>(y) + 0.5);
 }
 
-WarpRectilinear::Point WarpRectilinear::MapPoint(uint32_t set, int32_t width, int32_t height, double pixelAspect,
-                                                 double px, double py) const
+WarpRectilinear::Point WarpRectilinear::MapPoint(const WarpFrame& frame, uint32_t set, double px, double py) const
 {
     const Coefficients& c = fPlanes[std::min<size_t>(set, fPlanes.size() - 1)];
-    const WarpFrame frame = WarpFrame::Of(width, height, pixelAspect, fCX, fCY);
     const auto [dx, dy] = frame.Offset(px, py);
     const double r2 = std::min(dx * dx + dy * dy, 1.0);
     const double f = c.kr[0] + r2 * (c.kr[1] + r2 * (c.kr[2] + r2 * c.kr[3]));
@@ -239,13 +238,13 @@ WarpRectilinear::Point WarpRectilinear::MapPoint(uint32_t set, int32_t width, in
 
 WarpMapping WarpRectilinear::ReaderMapping(int32_t width, int32_t height, double pixelAspect) const
 {
-    return [this, width, height, pixelAspect](uint32_t set, int32_t x, int32_t y) {
-        const Point p = MapPoint(set, width, height, pixelAspect, x, y);
+    return [this, frame = FrameOf(width, height, pixelAspect)](uint32_t set, int32_t x, int32_t y) {
+        const Point p = MapPoint(frame, set, x, y);
         return WarpSource{p.x, p.y};
     };
 }
 
-std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const
+std::string WarpRectilinear::ImageProblem(int32_t width, int32_t height, double pixelAspect) const
 {
     if (width < 1 || height < 1 || !(std::isfinite(pixelAspect) && pixelAspect > 0.0))
         return "WarpRectilinear: no image to warp";
@@ -253,10 +252,30 @@ std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, do
         return "WarpRectilinear: an image of " + std::to_string(width) + " x " + std::to_string(height) +
                " pixels is too small to correct (at least " + std::to_string(kMinSide) + " x " +
                std::to_string(kMinSide) + " needed)";
-    const WarpMapping map = ReaderMapping(width, height, pixelAspect);
-    if (std::string far = WarpFarOutsideProblem("WarpRectilinear", Planes(), map, width, height); !far.empty())
-        return far;
-    return WarpTileProblem("WarpRectilinear", Planes(), map, width, height, TileRule::kSourceArea);
+    return WarpFarOutsideProblem("WarpRectilinear", Planes(), ReaderMapping(width, height, pixelAspect), width,
+                                 height);
+}
+
+std::string WarpRectilinear::SourceAreaProblem(int32_t width, int32_t height, double pixelAspect) const
+{
+    if (std::string image = ImageProblem(width, height, pixelAspect); !image.empty())
+        return image;
+    return WarpTileProblem("WarpRectilinear", Planes(), ReaderMapping(width, height, pixelAspect), width, height,
+                           TileRule::kSourceArea);
+}
+
+std::string WarpRectilinear::TilesProblem(int32_t width, int32_t height, double pixelAspect) const
+{
+    if (std::string image = ImageProblem(width, height, pixelAspect); !image.empty())
+        return image;
+    const std::vector<TileBounds> tiles =
+        ReaderTileBounds(Planes(), ReaderMapping(width, height, pixelAspect), width, height);
+    if (std::string area = TileBoundsProblem("WarpRectilinear", tiles, width, height, TileRule::kSourceArea);
+        !area.empty())
+        return area;
+    if (pixelAspect != 1.0)
+        return SlopeProblem();
+    return TileBoundsProblem("WarpRectilinear", tiles, width, height, TileRule::kTurnBack);
 }
 
 std::string WarpRectilinear::RadialProblem() const

@@ -92,6 +92,9 @@ public:
     // the corner is refused.
     std::string RunsBackProblem(int32_t width, int32_t height, double pixelAspect) const;
 
+    // Both: SourceAreaProblem, then RunsBackProblem, with the tiles' bounds computed once.
+    std::string TilesProblem(int32_t width, int32_t height, double pixelAspect) const;
+
     // Corrects the image in place: each output pixel is sampled with the Catmull-Rom bicubic at its
     // source point (edge pixels repeat beyond the image), rounded and clamped. Plane i uses
     // coefficient set min(i, N - 1); the image's own bounds are the frame of the model. Throws
@@ -99,9 +102,16 @@ public:
     void Apply(Host& host, Image& image, double pixelAspect = 1.0) const;
 
 private:
-    // Where the continuous position (px, py) of an image of the given size reads from, for
-    // coefficient set `set` (the model of SourcePoint).
-    Point MapPoint(uint32_t set, int32_t width, int32_t height, double pixelAspect, double px, double py) const;
+    // Where the continuous position (px, py) of an image reads from, for coefficient set `set`
+    // (the model of SourcePoint), in the image's frame (FrameOf).
+    Point MapPoint(const WarpFrame& frame, uint32_t set, double px, double py) const;
+    WarpFrame FrameOf(int32_t width, int32_t height, double pixelAspect) const
+    {
+        return WarpFrame::Of(width, height, pixelAspect, fCX, fCY);
+    }
+    // An image too small to correct, or source points far outside it (SourceAreaProblem's first
+    // rules), or empty.
+    std::string ImageProblem(int32_t width, int32_t height, double pixelAspect) const;
     // The mapping at the points readers take a tile's bounds from: pixel (x, y) at (x, y).
     WarpMapping ReaderMapping(int32_t width, int32_t height, double pixelAspect) const;
     // Whether some coefficient set's radial mapping runs back (f'(r) < 0) on [0, 1]; the first such

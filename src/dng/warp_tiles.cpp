@@ -25,44 +25,62 @@ ReaderTiles ReaderTiles::Of(int32_t imageWidth, int32_t imageHeight)
     return {(imageWidth + across - 1) / across, (imageHeight + down - 1) / down};
 }
 
-std::string WarpTileProblem(const char* name, uint32_t sets, const WarpMapping& map, int32_t width, int32_t height,
-                            TileRule rule)
+std::vector<TileBounds> ReaderTileBounds(uint32_t sets, const WarpMapping& map, int32_t width, int32_t height)
 {
+    std::vector<TileBounds> bounds;
     if (width < 1 || height < 1)
-        return std::string(name) + ": no image to warp";
+        return bounds;
     const ReaderTiles tiles = ReaderTiles::Of(width, height);
     constexpr double kInf = std::numeric_limits<double>::infinity();
     for (int32_t top = 0; top < height; top += tiles.height) {
         const int32_t bottom = std::min(top + tiles.height, height) - 1;
         for (int32_t left = 0; left < width; left += tiles.width) {
             const int32_t right = std::min(left + tiles.width, width) - 1;
-            double x0 = kInf, x1 = -kInf, y0 = kInf, y1 = -kInf;
+            TileBounds b{left, top, kInf, -kInf, kInf, -kInf};
             for (uint32_t set = 0; set < sets; ++set) {
                 for (int32_t y = top; y <= bottom; ++y) {
-                    x0 = std::min(x0, map(set, left, y).x);
-                    x1 = std::max(x1, map(set, right, y).x);
+                    b.x0 = std::min(b.x0, map(set, left, y).x);
+                    b.x1 = std::max(b.x1, map(set, right, y).x);
                 }
                 for (int32_t x = left; x <= right; ++x) {
-                    y0 = std::min(y0, map(set, x, top).y);
-                    y1 = std::max(y1, map(set, x, bottom).y);
+                    b.y0 = std::min(b.y0, map(set, x, top).y);
+                    b.y1 = std::max(b.y1, map(set, x, bottom).y);
                 }
             }
-            const std::string tile = "the tile of output pixels at (" + std::to_string(left) + ", " +
-                                     std::to_string(top) + ")";
-            if (rule == TileRule::kTurnBack) {
-                // Whole pixels, rounded outward; a millionth of a pixel towards refusal keeps the
-                // answer on the readers' side where their arithmetic rounds differently.
-                constexpr double kMargin = 1e-6;
-                if (std::floor(x0 + kMargin) > std::ceil(x1 - kMargin) ||
-                    std::floor(y0 + kMargin) > std::ceil(y1 - kMargin))
-                    return std::string(name) + ": the mapping runs back towards the centre across " + tile +
-                           ", which leaves it no source area (the picture folds over itself before its corner)";
-            } else if (!(x1 >= 1.0 && y1 >= 1.0 && x0 <= width - 2.0 && y0 <= height - 2.0)) {
-                return std::string(name) + ": " + tile + " has no source area inside the image";
-            }
+            bounds.push_back(b);
+        }
+    }
+    return bounds;
+}
+
+std::string TileBoundsProblem(const char* name, const std::vector<TileBounds>& tiles, int32_t width, int32_t height,
+                              TileRule rule)
+{
+    if (width < 1 || height < 1)
+        return std::string(name) + ": no image to warp";
+    for (const TileBounds& b : tiles) {
+        const auto tile = [&] {
+            return "the tile of output pixels at (" + std::to_string(b.left) + ", " + std::to_string(b.top) + ")";
+        };
+        if (rule == TileRule::kTurnBack) {
+            // Whole pixels, rounded outward; a millionth of a pixel towards refusal keeps the
+            // answer on the readers' side where their arithmetic rounds differently.
+            constexpr double kMargin = 1e-6;
+            if (std::floor(b.x0 + kMargin) > std::ceil(b.x1 - kMargin) ||
+                std::floor(b.y0 + kMargin) > std::ceil(b.y1 - kMargin))
+                return std::string(name) + ": the mapping runs back towards the centre across " + tile() +
+                       ", which leaves it no source area (the picture folds over itself before its corner)";
+        } else if (!(b.x1 >= 1.0 && b.y1 >= 1.0 && b.x0 <= width - 2.0 && b.y0 <= height - 2.0)) {
+            return std::string(name) + ": " + tile() + " has no source area inside the image";
         }
     }
     return {};
+}
+
+std::string WarpTileProblem(const char* name, uint32_t sets, const WarpMapping& map, int32_t width, int32_t height,
+                            TileRule rule)
+{
+    return TileBoundsProblem(name, ReaderTileBounds(sets, map, width, height), width, height, rule);
 }
 
 std::string WarpFarOutsideProblem(const char* name, uint32_t sets, const WarpMapping& map, int32_t width,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace dng {
 
@@ -56,8 +57,24 @@ enum class TileRule {
     kSourceArea,
 };
 
-// The first tile (in reading order) of a width x height image that breaks the rule, named after
-// the opcode as "NAME: ...", or empty. Every edge pixel of every tile is mapped.
+// One tile's source area: its top-left output pixel and the bounds taken from its edge pixels.
+struct TileBounds {
+    int32_t left;
+    int32_t top;
+    double x0, x1, y0, y1;
+};
+
+// The source areas of readers' tiles of a width x height image (at least 1 x 1), in reading order.
+// Every edge pixel of every tile is mapped, for every set: the costly part of the rules, so a
+// caller that applies both rules computes the bounds once.
+std::vector<TileBounds> ReaderTileBounds(uint32_t sets, const WarpMapping& map, int32_t width, int32_t height);
+
+// The first tile (in reading order) that breaks the rule, named after the opcode as "NAME: ...",
+// or empty.
+std::string TileBoundsProblem(const char* name, const std::vector<TileBounds>& tiles, int32_t width, int32_t height,
+                              TileRule rule);
+
+// The same from the mapping, for one rule.
 std::string WarpTileProblem(const char* name, uint32_t sets, const WarpMapping& map, int32_t width, int32_t height,
                             TileRule rule);
 
