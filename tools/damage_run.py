@@ -87,12 +87,20 @@ def main_tags(f, rnd):
     return scalar_tags(f)
 
 
-def change_integer(f, rnd, tags):
-    tags = [t for t in tags if t.type in (1, 3, 4, 6, 8, 9, 13)]
+def pick_value(rnd, tags, types):
+    """One value (tag, index among its first 256) of a tag of one of these TIFF types, or None."""
+    tags = [t for t in tags if t.type in types]
     if not tags:
         return None
     t = rnd.choice(tags)
-    k = rnd.randrange(min(t.count, 256))
+    return t, rnd.randrange(min(t.count, 256))
+
+
+def change_integer(f, rnd, tags):
+    picked = pick_value(rnd, tags, (1, 3, 4, 6, 8, 9, 13))
+    if not picked:
+        return None
+    t, k = picked
     old = f.value(t, k)
     new = interesting_int(rnd, int(old))
     f.set_value(t, k, new)
@@ -100,11 +108,10 @@ def change_integer(f, rnd, tags):
 
 
 def change_rational(f, rnd, tags):
-    tags = [t for t in tags if t.type in (5, 10)]
-    if not tags:
+    picked = pick_value(rnd, tags, (5, 10))
+    if not picked:
         return None
-    t = rnd.choice(tags)
-    k = rnd.randrange(min(t.count, 256))
+    t, k = picked
     at = t.data + 8 * k
     signed = t.type == 10
     n, d = struct.unpack_from(f.order + ("ii" if signed else "II"), f.bytes, at)
@@ -134,11 +141,10 @@ def change_rational(f, rnd, tags):
 
 
 def change_real(f, rnd, tags):
-    tags = [t for t in tags if t.type in (11, 12)]
-    if not tags:
+    picked = pick_value(rnd, tags, (11, 12))
+    if not picked:
         return None
-    t = rnd.choice(tags)
-    k = rnd.randrange(min(t.count, 256))
+    t, k = picked
     new = interesting_real(rnd, f.value(t, k))
     f.set_value(t, k, new)
     return "%s[%d] -> %r" % (t.name, k, new)

@@ -9,6 +9,7 @@
 #include "dng/stream.h"
 #include "dng/tone_curve.h"
 #include "fixtures/dng_fixture.h"
+#include "fixtures/read_dng.h"
 #include "fixtures/samples.h"
 
 #include <gtest/gtest.h>
@@ -204,12 +205,7 @@ TEST(Render, BaselineExposureOfTheNegativeIsAGain)
 {
     dng::FileStream s(fixtures::SamplePath("leica-t-warp.dng"));
     dng::Host host;
-    dng::Info info;
-    info.Parse(host, s);
-    info.PostParse(host);
-    auto neg = host.Make_dng_negative();
-    neg->Parse(host, s, info);
-    neg->PostParse(host, s, info);
+    auto neg = fixtures::ParsedNegative(host, s, fixtures::ParsedInfo(host, s));
 
     TestRender r(host, *neg);
     EXPECT_DOUBLE_EQ(r.BaselineExposure(), 0.25);
@@ -226,14 +222,9 @@ std::unique_ptr<dng::Negative> NegativeOf(dng::Host& host, const fixtures::DngSp
 {
     const std::vector<uint8_t> bytes = fixtures::MakeDng(spec).bytes;
     const dng::MemoryStream stream(bytes);
-    dng::Info info;
-    info.Parse(host, stream);
-    info.PostParse(host);
+    const dng::Info info = fixtures::ParsedInfo(host, stream);
     EXPECT_TRUE(info.IsValidDNG()) << info.ValidityProblem();
-    auto neg = host.Make_dng_negative();
-    neg->Parse(host, stream, info);
-    neg->PostParse(host, stream, info);
-    return neg;
+    return fixtures::ParsedNegative(host, stream, info);
 }
 
 // (0, 0), (0.5, 0.25), (1, 1): the natural spline through these has M = 3 at the middle point,
@@ -441,9 +432,7 @@ TEST(Render, ARealProfileCurveIsTaken)
     // A phone's embedded profile: 257 points.
     dng::FileStream s(fixtures::SamplePath("real/iphone-proraw-stripped.dng"));
     dng::Host host;
-    dng::Info info;
-    info.Parse(host, s);
-    info.PostParse(host);
+    const dng::Info info = fixtures::ParsedInfo(host, s);
     ASSERT_EQ(info.Shared().profileToneCurve.size(), 514u);
     EXPECT_EQ(info.Shared().colorimetricReference, 0u);
 }

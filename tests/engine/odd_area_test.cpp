@@ -4,6 +4,7 @@
 #include "engine/Class_dngconvert.h"
 #include "fake_engine_ui.h"
 #include "fixtures/dng_fixture.h"
+#include "fixtures/read_dng.h"
 #include "fixtures/temp_file.h"
 
 #include "dng/host.h"
@@ -87,13 +88,9 @@ TEST_P(OddActiveArea, EveryMethodWritesAFileEveryReaderAccepts)
     {
         dng::FileStream stream(written);
         dng::Host host;
-        dng::Info info;
-        info.Parse(host, stream);
-        info.PostParse(host);
+        const dng::Info info = fixtures::ParsedInfo(host, stream);
         ASSERT_TRUE(info.IsValidDNG()) << info.ValidityProblem();
-        auto n = host.Make_dng_negative();
-        n->Parse(host, stream, info);
-        n->PostParse(host, stream, info);
+        auto n = fixtures::ParsedNegative(host, stream, info);
         n->ReadStage1Image(host, stream, info);
         n->ValidateRawImageDigest(host);
         EXPECT_EQ(n->ModelName(), "Nikon D800");

@@ -7,6 +7,7 @@
 #include "engine/Class_vrel_host.h"
 #include "engine/Class_vrel_render.h"
 #include "fake_engine_ui.h"
+#include "fixtures/read_dng.h"
 #include "fixtures/samples.h"
 #include "fixtures/validator.h"
 
@@ -114,13 +115,9 @@ TEST_P(RenderReference, OurRenderingOfAWrittenFileIsTheReaders)
     // default crop, in sRGB.
     dng::FileStream stream(convert.fWrittenPath);
     engine::VrelHost host;
-    dng::Info info;
-    info.Parse(host, stream);
-    info.PostParse(host);
+    const dng::Info info = fixtures::ParsedInfo(host, stream);
     ASSERT_TRUE(info.IsValidDNG()) << info.ValidityProblem();
-    auto negative = host.Make_dng_negative();
-    negative->Parse(host, stream, info);
-    negative->PostParse(host, stream, info);
+    auto negative = fixtures::ParsedNegative(host, stream, info);
     negative->ReadStage1Image(host, stream, info);
     negative->BuildStage2Image(host);
     const auto& vrel = static_cast<const engine::VrelNegative&>(*negative);

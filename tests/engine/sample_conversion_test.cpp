@@ -3,6 +3,7 @@
 // the reference DNG validator (skipped, with a message, where it is not there).
 #include "engine/Class_dngconvert.h"
 #include "fake_engine_ui.h"
+#include "fixtures/read_dng.h"
 #include "fixtures/samples.h"
 #include "fixtures/validator.h"
 
@@ -87,14 +88,10 @@ TEST_P(SampleConversion, WrittenFileIsReadByEveryReader)
     {
         dng::FileStream stream(convert.fWrittenPath);
         dng::Host host;
-        dng::Info info;
-        info.Parse(host, stream);
-        info.PostParse(host);
+        const dng::Info info = fixtures::ParsedInfo(host, stream);
         ASSERT_TRUE(info.IsValidDNG()) << info.ValidityProblem();
         EXPECT_EQ(info.MainIfd().photometric, dng::kPhotometricLinearRaw);
-        auto n = host.Make_dng_negative();
-        n->Parse(host, stream, info);
-        n->PostParse(host, stream, info);
+        auto n = fixtures::ParsedNegative(host, stream, info);
         n->ReadStage1Image(host, stream, info);
         n->ValidateRawImageDigest(host);
         EXPECT_EQ(n->ColorChannels(), 1u);
